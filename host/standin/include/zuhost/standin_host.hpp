@@ -1,0 +1,127 @@
+// The stand-in host: the host-side view of libzu and libzup.
+//
+// Tests, the command-line tool and the fuzzers use this to make arrays, load a
+// module file as the host would, call it, and check that every call leaves the
+// host's bookkeeping where it found it.
+#ifndef ZUHOST_STANDIN_HOST_HPP
+#define ZUHOST_STANDIN_HOST_HPP
+
+#include <zu.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zuhost {
+
+#if defined(_WIN32)
+#  if defined(ZU_BUILDING_LIBZU) || defined(ZU_BUILDING_LIBZUP)
+#    define ZUHOST_API __declspec(dllexport)
+#  else
+#    define ZUHOST_API __declspec(dllimport)
+#  endif
+#else
+#  define ZUHOST_API __attribute__((visibility("default")))
+#endif
+
+// What zupErrMsgIdAndTxt throws. It unwinds through the module to the call
+// site in Module::call, which turns it into a CallOutcome.
+class ZUHOST_API HostError : public std::runtime_error {
+public:
+    HostError(std::string identifier, std::string message);
+    const std::string& identifier() const noexcept { return identifier_; }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string identifier_;
+    std::string message_;
+};
+
+// Identifiers of the host's own errors.
+inline constexpr const char* kOutOfMemoryId = "Zu:host:outOfMemory";
+inline constexpr const char* kBadArrayId = "Zu:host:badArray";
+
+// Every byte of a freshly created array's data holds this value until written.
+inline constexpr std::uint8_t kPoisonByte = 0xA5;
+
+struct ArrayOptions {
+    zuComplexity complexity = zuREAL;
+    bool sparse = false;
+    // Numeric-data flag. Defaults to set for logical and the numeric classes;
+    // tests may force it on for classes a module does not list.
+    enum class Numeric { Default, Set, Clear } numeric = Numeric::Default;
+    // When non-zero, the record stores this identifier (above 16) and the host
+    // resolves it to the array's class, as it does for its derived classes.
+    zuClassID storedAlias = 0;
+};
+
+struct ZUHOST_API ArrayDeleter {
+    void operator()(zuArray* array) const noexcept;
+};
+using ArrayPtr = std::unique_ptr<zuArray, ArrayDeleter>;
+
+// Element size in bytes of a class, 0 for classes without numeric storage.
+ZUHOST_API std::size_t elementSize(zuClassID classID) noexcept;
+ZUHOST_API bool isNumericClass(zuClassID classID) noexcept;
+ZUHOST_API const char* className(zuClassID classID) noexcept;
+
+// Creates an array with uninitialised (poisoned) data. Extents follow the
+// host's rule: at least two, trailing 1s beyond the second dropped. Throws
+// HostError when the size overflows or memory runs out.
+ZUHOST_API ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dims,
+                                const ArrayOptions& options = {});
+ZUHOST_API ArrayPtr createArray(zuClassID classID, std::initializer_list<std::uint64_t> dims,
+                                const ArrayOptions& options = {});
+// A 1-by-1 double.
+ZUHOST_API ArrayPtr createScalar(double value);
+
+// Releases an array made by the host or handed back by a module.
+ZUHOST_API void destroyArray(zuArray* array) noexcept;
+
+ZUHOST_API std::uint64_t numberOfElements(const zuArray& array) noexcept;
+ZUHOST_API std::vector<std::uint64_t> extents(const zuArray& array);
+
+// Live counts, over all threads.
+struct Counts {
+    std::uint64_t arrays = 0;
+    std::uint64_t blocks = 0;
+    bool operator==(const Counts&) const = default;
+};
+ZUHOST_API Counts liveCounts() noexcept;
+
+// How one call of a module ended.
+struct CallOutcome {
+    ArrayPtr output;          // what the first output slot held; null if unset or failed
+    bool failed = false;      // ended through zupErrMsgIdAndTxt (or a host error)
+    std::string identifier;   // set when failed
+    std::string message;      // set when failed
+};
+
+// A module file loaded as the host loads plug-ins. Calls may run on several
+// threads at once; each thread's call keeps its own bookkeeping.
+class ZUHOST_API Module {
+public:
+    // Throws std::runtime_error naming the file when it cannot be loaded or
+    // lacks the entry point.
+    explicit Module(const std::string& path);
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    CallOutcome call(std::span<const zuArray* const> inputs, int nlhs = 1) const;
+    CallOutcome call(std::initializer_list<const zuArray*> inputs, int nlhs = 1) const;
+
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+    void* handle_ = nullptr;
+    zupFunctionType entry_ = nullptr;
+};
+
+}  // namespace zuhost
+
+#endif  // ZUHOST_STANDIN_HOST_HPP
