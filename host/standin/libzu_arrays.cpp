@@ -112,7 +112,8 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
                      const ArrayOptions& options) {
     // The host keeps at least two extents and drops trailing 1s beyond the second.
     std::vector<std::uint64_t> dims(dimsIn.begin(), dimsIn.end());
-    while (dims.size() < 2) dims.push_back(dims.empty() ? 0 : 1);
+    if (dims.empty()) dims = {0, 0};
+    if (dims.size() == 1) dims.push_back(1);
     while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
 
     std::uint64_t count = 1;

@@ -1,0 +1,42 @@
+// The element classes the module handles, bound to the types their data is
+// read and written in.
+#ifndef AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+#define AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+
+#include <cstdint>
+
+#include <zu.h>
+
+namespace axiswarp {
+
+template <zuClassID Id, class Kernel>
+struct ElementType {
+    static constexpr zuClassID classID = Id;
+    using KernelElement = Kernel;
+};
+
+// A logical image is its own entry (its own typed pass) but has no kernels of
+// its own: its 0/1 bytes go through the uint8 kernels into a uint8 output.
+struct LogicalElement : ElementType<zuLogicalClass, std::uint8_t> {};
+
+template <class... Entries>
+struct TypeList {};
+
+// Most frequent classes first: the order only changes how many comparisons a
+// call makes, never which entry matches.
+using ElementTypeList = TypeList<
+    ElementType<zuDoubleClass, double>,
+    ElementType<zuSingleClass, float>,
+    ElementType<zuUint8Class, std::uint8_t>,
+    ElementType<zuUint16Class, std::uint16_t>,
+    ElementType<zuUint32Class, std::uint32_t>,
+    ElementType<zuUint64Class, std::uint64_t>,
+    ElementType<zuInt8Class, std::int8_t>,
+    ElementType<zuInt16Class, std::int16_t>,
+    ElementType<zuInt32Class, std::int32_t>,
+    ElementType<zuInt64Class, std::int64_t>,
+    LogicalElement>;
+
+}  // namespace axiswarp
+
+#endif  // AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP

@@ -1,0 +1,55 @@
+// One resize request, carried from setup to the kernels.
+#ifndef AXISWARP_GATEWAY_RESIZE_JOB_HPP
+#define AXISWARP_GATEWAY_RESIZE_JOB_HPP
+
+#include <cstdint>
+
+#include <zu.h>
+
+#include "kernels/resample_dim1.hpp"
+#include "kernels/resample_dim2.hpp"
+
+namespace axiswarp {
+
+struct ResizeJob {
+    const zuArray* source;    // borrowed
+    zuArray* target;          // created by setup, handed to the host at the end
+    std::uint64_t rows;       // M
+    std::uint64_t cols;       // N
+    std::uint64_t planes;     // P, 1 for a two-dimensional image
+    std::uint64_t outLength;  // L
+    std::uint64_t taps;       // K
+    const std::uint64_t* offsets;  // K*L zero-based element offsets, entry j*K + t
+    const double* weights;         // K*L weights, same layout, borrowed
+    std::int32_t dim;              // 1 selects dimension 1, anything else dimension 2
+
+    // Runs the kernel family chosen by `dim` over the real parts and, when the
+    // target has them, over the imaginary parts. Entry names the element type
+    // in which the data is read and written.
+    template <class Entry>
+    void runTyped() const;
+};
+
+template <class Entry>
+void ResizeJob::runTyped() const {
+    using Element = typename Entry::KernelElement;
+    using Kernel = void (*)(const Element*, std::uint64_t, std::uint64_t, std::uint64_t, Element*,
+                            std::uint64_t, const double*, std::uint64_t, const std::uint64_t*);
+
+    const auto* sourceReal = static_cast<const Element*>(source->realPointer());
+    const auto* sourceImag = static_cast<const Element*>(source->imagPointer());
+    auto* targetReal = static_cast<Element*>(target->realPointer());
+    auto* targetImag = static_cast<Element*>(target->imagPointer());
+
+    const Kernel kernel = dim == 1 ? Kernel{&resampleDim1<Element>} : Kernel{&resampleDim2<Element>};
+    kernel(sourceReal, rows, cols, planes, targetReal, outLength, weights, taps, offsets);
+    // The target decides: setup gave it an imaginary block exactly when the
+    // source has one, so the imaginary pass always has data to read.
+    if (targetImag != nullptr) {
+        kernel(sourceImag, rows, cols, planes, targetImag, outLength, weights, taps, offsets);
+    }
+}
+
+}  // namespace axiswarp
+
+#endif  // AXISWARP_GATEWAY_RESIZE_JOB_HPP

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs and this machine lacks.
+# Usage: scripts/ensure-deps.sh [build|test|bench|fuzz|windows]...
+set -euo pipefail
+
+declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev)
+for group in "$@"; do
+  case "$group" in
+    build) ;;
+    test) wanted+=(googletest libgtest-dev libgmock-dev python3) ;;
+    bench) wanted+=(libbenchmark-dev python3 python3-numpy python3-pil python3-opencv) ;;
+    fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
+    windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;
+    *) echo "ensure-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing Debian packages: ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,151 @@
+// The stand-in host must behave as the module relies on: these tests pin the
+// effects of each call and the host's own bookkeeping.
+#include <zuhost/standin_host.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "host_arrays.hpp"
+
+namespace {
+
+using namespace zuhost;
+using axiswarp::testing::makeDoubles;
+
+class StandinHost : public ::testing::Test {
+protected:
+    void SetUp() override { before_ = liveCounts(); }
+    void TearDown() override { EXPECT_EQ(liveCounts(), before_) << "arrays or blocks leaked"; }
+
+private:
+    Counts before_;
+};
+
+TEST_F(StandinHost, ExtentsKeepTwoAndDropTrailingOnes) {
+    struct Case {
+        std::vector<std::uint64_t> given, kept;
+    };
+    const Case cases[] = {
+        {{}, {0, 0}},           {{5}, {5, 1}},          {{3, 4}, {3, 4}},
+        {{3, 4, 1}, {3, 4}},    {{3, 1, 1, 1}, {3, 1}}, {{3, 4, 1, 2}, {3, 4, 1, 2}},
+        {{0, 5, 1}, {0, 5}},    {{2, 3, 4}, {2, 3, 4}},
+    };
+    for (const Case& c : cases) {
+        ArrayPtr array = createArray(zuDoubleClass, c.given);
+        EXPECT_EQ(extents(*array), c.kept);
+        EXPECT_EQ(zuGetNumberOfElements(array.get()), numberOfElements(*array));
+    }
+}
+
+TEST_F(StandinHost, NewDataIsPoisonedNotZeroed) {
+    ArrayPtr array = createArray(zuInt16Class, {3, 2}, {.complexity = zuCOMPLEX});
+    const auto* real = static_cast<const std::uint8_t*>(array->realData);
+    const auto* imag = static_cast<const std::uint8_t*>(array->imagData);
+    for (int b = 0; b < 12; ++b) {
+        EXPECT_EQ(real[b], kPoisonByte);
+        EXPECT_EQ(imag[b], kPoisonByte);
+    }
+}
+
+TEST_F(StandinHost, ComplexityAndFlags) {
+    ArrayPtr real = createArray(zuSingleClass, {2, 2});
+    EXPECT_EQ(real->imagData, nullptr);
+    EXPECT_FALSE(real->isComplex());
+    ArrayPtr complex = createArray(zuSingleClass, {2, 2}, {.complexity = zuCOMPLEX});
+    EXPECT_TRUE(complex->isComplex());
+    ArrayPtr sparse = createArray(zuLogicalClass, {2, 2}, {.sparse = true});
+    EXPECT_TRUE(sparse->isSparse());
+    EXPECT_TRUE(sparse->isNumeric());
+    ArrayPtr character = createArray(zuCharClass, {1, 4});
+    EXPECT_FALSE(character->isNumeric());
+    ArrayPtr forced = createArray(zuCharClass, {1, 4}, {.numeric = ArrayOptions::Numeric::Set});
+    EXPECT_TRUE(forced->isNumeric());
+    EXPECT_EQ(forced->classID(), zuCharClass);
+}
+
+TEST_F(StandinHost, StoredIdentifiersAbove16ResolveThroughTheHost) {
+    ArrayPtr alias = createArray(zuUint16Class, {2, 2}, {.storedAlias = 40});
+    EXPECT_EQ(alias->storedClassID, 40);
+    EXPECT_EQ(alias->classID(), zuUint16Class);
+    EXPECT_EQ(zuhost::elementSize(alias->classID()), 2u);
+}
+
+TEST_F(StandinHost, GetScalarReadsTheFirstRealElement) {
+    EXPECT_EQ(zuGetScalar(createScalar(2.75).get()), 2.75);
+    EXPECT_EQ(zuGetScalar(createArray(zuDoubleClass, {0, 3}).get()), 0.0);
+    std::vector<std::int32_t> ints{-7, 5};
+    EXPECT_EQ(zuGetScalar(axiswarp::testing::makeTyped<std::int32_t>({2, 1}, ints).get()), -7.0);
+    EXPECT_TRUE(std::isnan(zuGetScalar(createScalar(std::nan("")).get())));
+}
+
+TEST_F(StandinHost, GetNCountsEveryExtentAfterTheFirst) {
+    EXPECT_EQ(zuGetN(createArray(zuDoubleClass, {3, 4}).get()), 4u);
+    EXPECT_EQ(zuGetN(createArray(zuDoubleClass, {3, 4, 5}).get()), 20u);
+    EXPECT_EQ(zuGetN(createArray(zuDoubleClass, {0, 7}).get()), 7u);
+}
+
+TEST_F(StandinHost, OverflowingSizesRaiseHostErrors) {
+    const std::uint64_t huge = std::uint64_t{1} << 40;
+    const std::vector<std::vector<std::uint64_t>> shapes = {
+        {huge, huge},                              // element count wraps
+        {std::uint64_t{1} << 62, 1},               // bytes wrap for 8-byte elements
+        {std::uint64_t{1} << 50, 1},               // fits the type, beyond any memory
+    };
+    for (const auto& shape : shapes) {
+        try {
+            createArray(zuDoubleClass, shape);
+            ADD_FAILURE() << "no error for shape " << shape[0] << "x" << shape[1];
+        } catch (const HostError& error) {
+            EXPECT_EQ(error.identifier(), kOutOfMemoryId);
+        }
+    }
+    EXPECT_THROW(zuMalloc(std::numeric_limits<std::size_t>::max()), HostError);
+}
+
+TEST_F(StandinHost, ScratchBlocksAreCounted) {
+    const Counts before = liveCounts();
+    void* block = zuMalloc(64);
+    EXPECT_EQ(liveCounts().blocks, before.blocks + 1);
+    zuFree(block);
+    zuFree(nullptr);
+    EXPECT_EQ(liveCounts(), before);
+}
+
+TEST_F(StandinHost, ArraysCanBeMadeAndDroppedFromManyThreads) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int n = 0; n < 500; ++n) {
+                ArrayPtr a = createArray(zuUint8Class, {4, 4});
+                zuFree(zuMalloc(16));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+TEST_F(StandinHost, ErrorRaisingThrowsTheHostError) {
+    try {
+        zupErrMsgIdAndTxt("Some:id", "Some message.");
+        FAIL() << "zupErrMsgIdAndTxt returned";
+    } catch (const HostError& error) {
+        EXPECT_EQ(error.identifier(), "Some:id");
+        EXPECT_EQ(error.message(), "Some message.");
+    }
+}
+
+TEST_F(StandinHost, LoadingAMissingModuleNamesTheFile) {
+    try {
+        Module module("/nonexistent/dir/nothing.zupa64");
+        FAIL() << "a missing module loaded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("/nonexistent/dir/nothing.zupa64"), std::string::npos);
+    }
+}
+
+}  // namespace
