@@ -1,0 +1,19 @@
+// The one exception type the tool library throws for bad input or failed
+// output: its message already names the file and says what is wrong, so a
+// command prints it as is.
+#ifndef AXISWARP_TOOLS_TOOL_ERROR_HPP
+#define AXISWARP_TOOLS_TOOL_ERROR_HPP
+
+#include <stdexcept>
+#include <string>
+
+namespace axiswarp::tools {
+
+class ToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace axiswarp::tools
+
+#endif  // AXISWARP_TOOLS_TOOL_ERROR_HPP
