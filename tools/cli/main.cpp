@@ -1,0 +1,37 @@
+// axiswarp: the command-line face of the axisWarpKernel module.
+#include "commands.hpp"
+
+#include "tool_error.hpp"
+
+#include <exception>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    using namespace axiswarp::cli;
+    CLI::App app{"Resample images along one dimension with the axisWarpKernel module.",
+                 "axiswarp"};
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 on success, 1 when the module raises an error (printed as one line\n"
+        "'IDENTIFIER: MESSAGE'), 2 for a bad command line, input file or output file.\n"
+        "\n"
+        "Example:\n"
+        "  axiswarp call examples/ramp_uint8.npy examples/weights.npy examples/indices.npy 1 "
+        "-o out.npy\n"
+        "Run 'axiswarp SUBCOMMAND --help' for the options of each subcommand.");
+
+    registerCallCommand(app);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help requests come through here too, with status 0.
+        return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    } catch (const Exit& exit) {
+        return exit.status;
+    } catch (const std::exception& error) {
+        std::cerr << "axiswarp: " << error.what() << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
