@@ -1,0 +1,102 @@
+// PNG and JPEG images as host-layout sample arrays.
+//
+// An image is an M-by-N-by-C array of uint8 or uint16 samples (M = height,
+// N = width, C = channels: 1 gray, 2 gray+alpha, 3 RGB, 4 RGBA), stored
+// column-major as the host stores arrays: sample (i, j, c), counted from zero,
+// is at i + j*M + c*M*N. The buffer can therefore be copied into a host array
+// of class uint8 or uint16 with extents (M, N, C) as it is.
+//
+// The codec follows the file extension (.png, .jpg, .jpeg; any case).
+//
+// PNG reading keeps 8- and 16-bit samples as they are. Palette images become
+// RGB, gray images of 1, 2 or 4 bits are scaled up to 8 bits, and a tRNS
+// transparency chunk becomes an alpha channel. No gamma or colour-profile
+// transform is applied; ancillary chunks are not carried over.
+// PNG writing chooses the colour type from C and the depth from the sample type.
+//
+// JPEG reading gives gray (C = 1) or RGB (C = 3) at 8 bits; CMYK and YCCK
+// files are refused. Data corruption that the decoder would paper over (a
+// truncated file, bad entropy codes, a broken scan) is an error, not a warning.
+// JPEG writing stores 8-bit gray or RGB; a 16-bit image is reduced to 8 bits
+// by rounding v/257 to nearest, and an alpha channel is dropped (not composited
+// onto a background), each reported once through the warning hook.
+//
+// Every failure throws ToolError whose message starts with the file name.
+// Decoders check the image size against a pixel limit from the header alone,
+// before any sample memory is allocated or any data decompressed.
+#ifndef AXISWARP_TOOLS_IMAGE_IO_HPP
+#define AXISWARP_TOOLS_IMAGE_IO_HPP
+
+#include "tool_error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace axiswarp::tools {
+
+struct Image {
+    std::uint32_t width = 0;     // N, columns
+    std::uint32_t height = 0;    // M, rows
+    std::uint32_t channels = 0;  // C, 1 to 4
+    // 8-bit images hold uint8 samples, 16-bit images uint16 samples.
+    std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>> samples;
+
+    // A zero-filled image. Throws ToolError for a zero extent, channels
+    // outside 1..4 or a depth other than 8 and 16.
+    static Image blank(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
+                       int bitDepth);
+
+    int bitDepth() const noexcept { return samples.index() == 0 ? 8 : 16; }
+    std::uint64_t sampleCount() const noexcept {
+        return std::uint64_t{height} * width * channels;
+    }
+    std::size_t offset(std::uint32_t row, std::uint32_t col, std::uint32_t channel) const noexcept {
+        return row + std::size_t{col} * height + std::size_t{channel} * height * width;
+    }
+    std::uint32_t at(std::uint32_t row, std::uint32_t col, std::uint32_t channel) const;
+    void set(std::uint32_t row, std::uint32_t col, std::uint32_t channel, std::uint32_t value);
+};
+
+enum class ImageFormat { png, jpeg };
+
+// From the extension; throws ToolError naming the file for any other.
+ImageFormat imageFormatFor(const std::filesystem::path& path);
+
+struct ImageReadOptions {
+    std::uint64_t maxPixels = std::uint64_t{1} << 28;     // width * height
+    std::uint64_t maxFileBytes = std::uint64_t{1} << 32;  // encoded size
+};
+
+struct ImageWriteOptions {
+    int jpegQuality = 90;           // 1..100
+    int pngCompressionLevel = -1;   // 0..9, -1 for zlib's default
+    // Told about lossy conversions (16 to 8 bits, dropped alpha) for JPEG.
+    std::function<void(const std::string&)> warning;
+};
+
+Image readImage(const std::filesystem::path& path, const ImageReadOptions& options = {});
+// Writes through a temporary file and a rename; the target appears whole or
+// not at all.
+void writeImage(const std::filesystem::path& path, const Image& image,
+                const ImageWriteOptions& options = {});
+
+// The codecs on memory; `name` starts every error message.
+Image decodePng(std::span<const std::byte> bytes, std::string_view name,
+                const ImageReadOptions& options = {});
+Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
+                 const ImageReadOptions& options = {});
+std::vector<std::byte> encodePng(const Image& image, std::string_view name,
+                                 const ImageWriteOptions& options = {});
+std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
+                                  const ImageWriteOptions& options = {});
+
+}  // namespace axiswarp::tools
+
+#endif  // AXISWARP_TOOLS_IMAGE_IO_HPP

@@ -1,0 +1,277 @@
+#include "resample_tables.hpp"
+
+#include "tool_error.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <sstream>
+#include <string>
+
+namespace axiswarp::tools {
+
+namespace {
+
+const std::vector<std::string_view> kKernelNames = {"nearest",  "box",      "triangle",
+                                                    "cubic",    "lanczos2", "lanczos3"};
+const std::vector<std::string_view> kBorderNames = {"symmetric", "replicate"};
+
+std::string joinNames(const std::vector<std::string_view>& names) {
+    std::string out;
+    for (std::string_view name : names) {
+        if (!out.empty()) out += ", ";
+        out += name;
+    }
+    return out;
+}
+
+// sin(pi x) with the argument reduced exactly: fmod by 2 and the reflections
+// below are exact in binary floating point, so integers give exactly 0 and
+// half-integers exactly +-1, which std::sin(pi * x) does not.
+double sinPi(double x) {
+    double sign = 1.0;
+    if (x < 0.0) {
+        x = -x;
+        sign = -1.0;
+    }
+    double r = std::fmod(x, 2.0);  // [0, 2)
+    if (r >= 1.0) {
+        r -= 1.0;
+        sign = -sign;
+    }
+    if (r > 0.5) r = 1.0 - r;  // [0, 1/2]
+    return sign * std::sin(std::numbers::pi * r);
+}
+
+double sincLanczos(double x, double lobes) {
+    if (x == 0.0) return 1.0;
+    if (std::fabs(x) >= lobes) return 0.0;
+    const double px = std::numbers::pi * x;
+    const double pxl = std::numbers::pi * (x / lobes);
+    return (sinPi(x) / px) * (sinPi(x / lobes) / pxl);
+}
+
+// Symmetric folding repeats with period 2n: ..., 2, 1 | 1, 2, ..., n | n, n-1, ...
+std::int64_t foldSymmetric(std::int64_t p, std::int64_t n) {
+    const std::int64_t period = 2 * n;
+    std::int64_t q = (p - 1) % period;
+    if (q < 0) q += period;
+    return q < n ? q + 1 : period - q;
+}
+
+std::int64_t foldReplicate(std::int64_t p, std::int64_t n) {
+    return std::clamp<std::int64_t>(p, 1, n);
+}
+
+[[noreturn]] void refuse(const std::string& what) {
+    throw ToolError("resampling tables: " + what);
+}
+
+std::string formatDouble(double v) {
+    std::ostringstream s;
+    s.precision(17);
+    s << v;
+    return s.str();
+}
+
+}  // namespace
+
+Kernel parseKernel(std::string_view name) {
+    for (std::size_t k = 0; k < kKernelNames.size(); ++k)
+        if (kKernelNames[k] == name) return static_cast<Kernel>(k);
+    throw ToolError("unknown kernel '" + std::string(name) +
+                    "' (valid kernels: " + joinNames(kKernelNames) + ")");
+}
+
+std::string_view kernelName(Kernel kernel) noexcept {
+    return kKernelNames[static_cast<std::size_t>(kernel)];
+}
+
+const std::vector<std::string_view>& kernelNames() { return kKernelNames; }
+
+Border parseBorder(std::string_view name) {
+    for (std::size_t k = 0; k < kBorderNames.size(); ++k)
+        if (kBorderNames[k] == name) return static_cast<Border>(k);
+    throw ToolError("unknown border mode '" + std::string(name) +
+                    "' (valid border modes: " + joinNames(kBorderNames) + ")");
+}
+
+std::string_view borderName(Border border) noexcept {
+    return kBorderNames[static_cast<std::size_t>(border)];
+}
+
+const std::vector<std::string_view>& borderNames() { return kBorderNames; }
+
+double kernelSupport(Kernel kernel) noexcept {
+    switch (kernel) {
+        case Kernel::nearest:
+        case Kernel::box: return 0.5;
+        case Kernel::triangle: return 1.0;
+        case Kernel::cubic:
+        case Kernel::lanczos2: return 2.0;
+        case Kernel::lanczos3: return 3.0;
+    }
+    return 0.0;
+}
+
+double kernelValue(Kernel kernel, double x) noexcept {
+    const double a = std::fabs(x);
+    switch (kernel) {
+        case Kernel::nearest:
+        case Kernel::box: return (x >= -0.5 && x < 0.5) ? 1.0 : 0.0;
+        case Kernel::triangle: return a < 1.0 ? 1.0 - a : 0.0;
+        case Kernel::cubic:
+            // Keys' cubic with a = -1/2, in Horner form: the knots at 0, 1
+            // and 2 come out exactly 1, 0 and 0, and dyadic arguments give
+            // exact values.
+            if (a <= 1.0) return (1.5 * a - 2.5) * a * a + 1.0;
+            if (a < 2.0) return ((-0.5 * a + 2.5) * a - 4.0) * a + 2.0;
+            return 0.0;
+        case Kernel::lanczos2: return sincLanczos(x, 2.0);
+        case Kernel::lanczos3: return sincLanczos(x, 3.0);
+    }
+    return 0.0;
+}
+
+double effectiveScale(const TableSpec& spec) {
+    if (spec.scale == 0.0)
+        return static_cast<double>(spec.outLength) / static_cast<double>(spec.inLength);
+    return spec.scale;
+}
+
+Tables buildTables(const TableSpec& spec) {
+    const std::uint64_t n = spec.inLength;
+    const std::uint64_t m = spec.outLength;
+    if (n == 0) refuse("the input length is 0");
+    if (m == 0) refuse("the output length is 0");
+    if (n > kMaxTableLength)
+        refuse("the input length " + std::to_string(n) + " exceeds " +
+               std::to_string(kMaxTableLength));
+    if (m > kMaxTableLength)
+        refuse("the output length " + std::to_string(m) + " exceeds " +
+               std::to_string(kMaxTableLength));
+    if (!(spec.scale >= 0.0) || !std::isfinite(spec.scale))
+        refuse("the scale must be a positive finite number, not " + formatDouble(spec.scale));
+
+    const bool defaultScale = spec.scale == 0.0;
+    const double s = effectiveScale(spec);
+    const bool stretch = spec.antialias && s < 1.0 && spec.kernel != Kernel::nearest;
+    const double radius = stretch ? kernelSupport(spec.kernel) / s
+                                  : kernelSupport(spec.kernel);
+
+    // With n, m <= 2^31, (2j - 1) n + m stays below 2^63 and the quotient
+    // splits into an exact integer part and a remainder below 2m <= 2^32.
+    auto centre = [&](std::uint64_t j) -> double {
+        if (defaultScale) {
+            const std::uint64_t num = (2 * j - 1) * n + m;
+            const std::uint64_t den = 2 * m;
+            return static_cast<double>(num / den) +
+                   static_cast<double>(num % den) / static_cast<double>(den);
+        }
+        return (static_cast<double>(j) - 0.5) / s + 0.5;
+    };
+
+    // Positions must stay exact integers in double and fit the fold arithmetic;
+    // centres grow with j, so the last one bounds them all.
+    const double limit = 4503599627370496.0;  // 2^52
+    if (!(centre(m) + radius + 1.0 < limit))
+        refuse("the scale " + formatDouble(s) + " places output samples beyond the input range");
+    const double windowSpan = 2.0 * radius + 3.0;
+    if (windowSpan > 8.0 * static_cast<double>(n) + 32.0)
+        refuse("the scale " + formatDouble(s) + " stretches the " +
+               std::string(kernelName(spec.kernel)) + " kernel over " +
+               formatDouble(std::ceil(windowSpan)) + " positions, far more than the input length " +
+               std::to_string(n) + " (use a larger scale or turn antialiasing off)");
+
+    const auto nn = static_cast<std::int64_t>(n);
+    auto fold = [&](std::int64_t p) {
+        return spec.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
+    };
+
+    Tables out;
+    out.outLength = m;
+
+    if (spec.kernel == Kernel::nearest) {
+        out.taps = 1;
+        out.weights.assign(m, 1.0);
+        out.indices.resize(m);
+        for (std::uint64_t j = 1; j <= m; ++j) {
+            // floor(u + 1/2); with the default scale in integers, so a tie
+            // cannot be lost to rounding.
+            const auto p = defaultScale
+                               ? static_cast<std::int64_t>(((2 * j - 1) * n + 2 * m) / (2 * m))
+                               : static_cast<std::int64_t>(std::floor(centre(j) + 0.5));
+            out.indices[j - 1] = static_cast<double>(fold(p));
+        }
+        return out;
+    }
+
+    // Columns are gathered first with their own lengths; K is known only at
+    // the end. colStart[j] .. colStart[j+1] are column j's entries.
+    std::vector<std::uint64_t> colStart(m + 1, 0);
+    std::vector<double> colWeights;
+    std::vector<std::int64_t> colIndices;
+    std::vector<double> acc;  // merged raw weight per folded index fmin..fmax
+    std::uint64_t taps = 0;
+
+    for (std::uint64_t j = 1; j <= m; ++j) {
+        const double u = centre(j);
+        const auto lo = static_cast<std::int64_t>(std::floor(u - radius));
+        const auto hi = static_cast<std::int64_t>(std::ceil(u + radius));
+
+        // Folding moves neighbouring positions at most one index apart, so
+        // the folded window is the contiguous range fmin..fmax.
+        std::int64_t fmin = fold(lo);
+        std::int64_t fmax = fmin;
+        if (lo < 1 || hi > nn) {
+            for (std::int64_t p = lo + 1; p <= hi; ++p) {
+                const std::int64_t f = fold(p);
+                fmin = std::min(fmin, f);
+                fmax = std::max(fmax, f);
+            }
+        } else {
+            fmax = hi;
+        }
+        acc.assign(static_cast<std::size_t>(fmax - fmin + 1), 0.0);
+        for (std::int64_t p = lo; p <= hi; ++p) {
+            const double x = u - static_cast<double>(p);
+            const double h = kernelValue(spec.kernel, stretch ? s * x : x);
+            if (h != 0.0) acc[static_cast<std::size_t>(fold(p) - fmin)] += h;
+        }
+
+        double total = 0.0;
+        for (double h : acc) total += h;
+        if (!(total > 0.0) || !std::isfinite(total))
+            refuse("internal error: the kernel weights of output sample " + std::to_string(j) +
+                   " sum to " + formatDouble(total));
+
+        const std::uint64_t first = colWeights.size();
+        for (std::size_t k = 0; k < acc.size(); ++k) {
+            if (acc[k] == 0.0) continue;
+            const double w = acc[k] / total;
+            if (w == 0.0) continue;  // a subnormal contribution lost to the division
+            colWeights.push_back(w);
+            colIndices.push_back(fmin + static_cast<std::int64_t>(k));
+        }
+        colStart[j] = colWeights.size();
+        taps = std::max<std::uint64_t>(taps, colWeights.size() - first);
+    }
+
+    out.taps = taps;
+    out.weights.assign(taps * m, 0.0);
+    out.indices.resize(taps * m);
+    for (std::uint64_t j = 0; j < m; ++j) {
+        const std::uint64_t begin = colStart[j];
+        const std::uint64_t count = colStart[j + 1] - begin;
+        double* w = out.weights.data() + j * taps;
+        double* idx = out.indices.data() + j * taps;
+        for (std::uint64_t t = 0; t < count; ++t) {
+            w[t] = colWeights[begin + t];
+            idx[t] = static_cast<double>(colIndices[begin + t]);
+        }
+        for (std::uint64_t t = count; t < taps; ++t) idx[t] = idx[count - 1];
+    }
+    return out;
+}
+
+}  // namespace axiswarp::tools

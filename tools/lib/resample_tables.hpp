@@ -1,0 +1,110 @@
+// Weight and index tables for resampling one dimension of an image.
+//
+// A job maps an input of length n onto an output of length m with scale s
+// (m/n unless given). For each output sample j = 1..m the tables hold K source
+// positions (1-based, stored as doubles) and K weights; the sample is the sum
+// of weight times source sample over the K taps, in table order. Both tables
+// are K-by-m, column-major: tap t of output j is entry j*K + t.
+//
+// Geometry (half-pixel centres). Input sample i covers [i - 1/2, i + 1/2) in
+// 1-based input coordinates, and output sample j sits at
+//     u_j = j/s + (1 - 1/s)/2 = (j - 1/2)/s + 1/2.
+// With the default scale this is evaluated exactly in integers,
+// u_j = ((2j - 1) n + m) / (2m), so identity jobs give integer centres and
+// ties are genuine ties; an explicit scale uses (j - 1/2)/s + 1/2 in double.
+//
+// Kernels h(x), x = u_j - i, with support radius R:
+//     box       1 for -1/2 <= x < 1/2, else 0                   R = 1/2
+//     triangle  max(0, 1 - |x|)                                 R = 1
+//     cubic     (a+2)|x|^3 - (a+3)|x|^2 + 1        for |x| <= 1  R = 2
+//               a|x|^3 - 5a|x|^2 + 8a|x| - 4a      for 1 < |x| < 2, a = -1/2
+//     lanczosN  sinc(x) sinc(x/N) for |x| < N, sinc(x) = sin(pi x)/(pi x)
+//                                                                R = N (2, 3)
+// sin(pi x) is reduced exactly, so lanczos is exactly 0 at non-zero integers.
+// The half-open box makes an exact tie go to the higher position.
+//
+// nearest is not a kernel evaluation: the single tap is i = floor(u_j + 1/2)
+// (a tie rounds up, like box) with weight 1, so K = 1 whatever the scale.
+//
+// Antialiasing: when shrinking (s < 1) and antialiasing is on, the kernel is
+// stretched to h_s(x) = s h(s x) and its radius grows to R/s. The factor s in
+// front cancels in the normalisation below, so the code evaluates h(s x).
+// Enlarging never stretches.
+//
+// Taps: every integer position p with floor(u - R') <= p <= ceil(u + R')
+// (R' the possibly stretched radius) is evaluated; p outside 1..n is folded
+// back into the image by the border mode:
+//     symmetric  ..., 2, 1, 1, 2, ..., n-1, n, n, n-1, ...  (period 2n)
+//     replicate  clamped to 1 or n
+// Weights of positions that fold onto the same source index are added (in
+// ascending p), entries that end up exactly zero are dropped, and the rest
+// are divided by their sum, so that each column sums to 1 up to rounding.
+// Each column lists its source indices in ascending order. K is the largest
+// number of entries any column keeps, which is the smallest K that can
+// represent the job; a shorter column is padded with weight +0 taps that
+// repeat its last index, so every index stays inside 1..n.
+//
+// Costs: every column evaluates at most 2R' + 3 positions and keeps at most
+// min(n, 2R' + 3) entries, so building is O(K m) time and memory for any
+// sensible scale. Because folding makes K <= n, a window much wider than the
+// image only repeats the image; an explicit scale that asks for a window wider
+// than 8n + 32 positions is refused rather than evaluated.
+#ifndef AXISWARP_TOOLS_RESAMPLE_TABLES_HPP
+#define AXISWARP_TOOLS_RESAMPLE_TABLES_HPP
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace axiswarp::tools {
+
+enum class Kernel { nearest, box, triangle, cubic, lanczos2, lanczos3 };
+enum class Border { symmetric, replicate };
+
+// Name parsing is exact and lower case; an unknown name throws ToolError
+// listing the valid names.
+Kernel parseKernel(std::string_view name);
+std::string_view kernelName(Kernel kernel) noexcept;
+const std::vector<std::string_view>& kernelNames();  // in enum order
+
+Border parseBorder(std::string_view name);
+std::string_view borderName(Border border) noexcept;
+const std::vector<std::string_view>& borderNames();
+
+// Support radius R of the unstretched kernel (nearest: 1/2, like box).
+double kernelSupport(Kernel kernel) noexcept;
+// h(x) of the unstretched kernel (nearest evaluates as box).
+double kernelValue(Kernel kernel, double x) noexcept;
+
+// Largest accepted input or output length.
+inline constexpr std::uint64_t kMaxTableLength = std::uint64_t{1} << 31;
+
+struct TableSpec {
+    std::uint64_t inLength = 0;   // n >= 1
+    std::uint64_t outLength = 0;  // m >= 1
+    double scale = 0.0;           // 0 selects m/n; otherwise finite and > 0
+    Kernel kernel = Kernel::cubic;
+    bool antialias = true;
+    Border border = Border::symmetric;
+};
+
+struct Tables {
+    std::uint64_t taps = 0;       // K
+    std::uint64_t outLength = 0;  // m
+    std::vector<double> weights;  // K*m, column-major: entry j*K + t
+    std::vector<double> indices;  // K*m, 1-based source positions
+
+    double weight(std::uint64_t t, std::uint64_t j) const { return weights[j * taps + t]; }
+    double index(std::uint64_t t, std::uint64_t j) const { return indices[j * taps + t]; }
+};
+
+// The scale the job uses: spec.scale, or m/n when it is 0.
+double effectiveScale(const TableSpec& spec);
+
+// Throws ToolError for n or m of 0 or above kMaxTableLength, a negative,
+// non-finite or too small scale.
+Tables buildTables(const TableSpec& spec);
+
+}  // namespace axiswarp::tools
+
+#endif  // AXISWARP_TOOLS_RESAMPLE_TABLES_HPP
