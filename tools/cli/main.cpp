@@ -25,6 +25,12 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        // A mistyped subcommand is otherwise reported only as a missing one.
+        if (app.get_subcommands().empty() && !app.remaining().empty()) {
+            std::cerr << "axiswarp: unknown subcommand '" << app.remaining().front()
+                      << "'\nRun with --help for more information.\n";
+            return kExitUsage;
+        }
         // Help requests come through here too, with status 0.
         return app.exit(error) == 0 ? kExitOk : kExitUsage;
     } catch (const Exit& exit) {
