@@ -3,6 +3,10 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# CI builds treat every warning as an error.
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DAXISWARP_WERROR=ON
+endif
 
 .PHONY: all build demo test test-asan bench clean
 
