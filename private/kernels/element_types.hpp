@@ -1,0 +1,28 @@
+// The element types the kernels are instantiated for, under the names the
+// image classes go by.
+#ifndef AXISWARP_KERNELS_ELEMENT_TYPES_HPP
+#define AXISWARP_KERNELS_ELEMENT_TYPES_HPP
+
+#include <cstdint>
+#include <limits>
+
+namespace axiswarp {
+
+using single = float;
+using uint8 = std::uint8_t;
+using uint16 = std::uint16_t;
+using uint32 = std::uint32_t;
+using uint64 = std::uint64_t;
+using int8 = std::int8_t;
+using int16 = std::int16_t;
+using int32 = std::int32_t;
+using int64 = std::int64_t;
+
+// Every rounding the kernels rely on is IEEE 754 binary32/binary64 rounding;
+// a platform with other formats would silently give other results.
+static_assert(std::numeric_limits<single>::is_iec559 && sizeof(single) == 4);
+static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == 8);
+
+}  // namespace axiswarp
+
+#endif  // AXISWARP_KERNELS_ELEMENT_TYPES_HPP
