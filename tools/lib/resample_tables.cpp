@@ -183,6 +183,23 @@ Tables buildTables(const TableSpec& spec) {
                formatDouble(std::ceil(windowSpan)) + " positions, far more than the input length " +
                std::to_string(n) + " (use a larger scale or turn antialiasing off)");
 
+    // With the default scale, x = u - p = N/(2m) and s x = N/(2n) for the
+    // integer N = (2j - 1) n + m - 2 m p. While N stays below 2^53 the
+    // argument is one correctly rounded division of exact integers, so a
+    // position on a zero or an edge of the kernel lands on it exactly.
+    const double bound = 2.0 * static_cast<double>(m) * (static_cast<double>(n) + 2.0 * radius + 4.0);
+    const bool exactArguments = defaultScale && bound < limit;
+    const double argumentDenominator = static_cast<double>(stretch ? 2 * n : 2 * m);
+    auto argument = [&](std::uint64_t j, double u, std::int64_t p) -> double {
+        if (exactArguments) {
+            const std::int64_t num = static_cast<std::int64_t>((2 * j - 1) * n + m) -
+                                     2 * static_cast<std::int64_t>(m) * p;
+            return static_cast<double>(num) / argumentDenominator;
+        }
+        const double x = u - static_cast<double>(p);
+        return stretch ? s * x : x;
+    };
+
     const auto nn = static_cast<std::int64_t>(n);
     auto fold = [&](std::int64_t p) {
         return spec.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
@@ -234,8 +251,7 @@ Tables buildTables(const TableSpec& spec) {
         }
         acc.assign(static_cast<std::size_t>(fmax - fmin + 1), 0.0);
         for (std::int64_t p = lo; p <= hi; ++p) {
-            const double x = u - static_cast<double>(p);
-            const double h = kernelValue(spec.kernel, stretch ? s * x : x);
+            const double h = kernelValue(spec.kernel, argument(j, u, p));
             if (h != 0.0) acc[static_cast<std::size_t>(fold(p) - fmin)] += h;
         }
 

@@ -9,9 +9,13 @@
 // Geometry (half-pixel centres). Input sample i covers [i - 1/2, i + 1/2) in
 // 1-based input coordinates, and output sample j sits at
 //     u_j = j/s + (1 - 1/s)/2 = (j - 1/2)/s + 1/2.
-// With the default scale this is evaluated exactly in integers,
-// u_j = ((2j - 1) n + m) / (2m), so identity jobs give integer centres and
-// ties are genuine ties; an explicit scale uses (j - 1/2)/s + 1/2 in double.
+// With the default scale the geometry is rational, u_j = ((2j - 1) n + m)/(2m),
+// and so are the kernel arguments below, x = u_j - i = N/(2m) and
+// s x = N/(2n) with N = (2j - 1) n + m - 2 m i: each is one correctly rounded
+// division of exact integers (while N < 2^53), so identity jobs give integer
+// centres, ties are genuine ties and a source position on a zero or an edge
+// of the kernel gets exactly 0. An explicit scale uses (j - 1/2)/s + 1/2 and
+// s (u_j - i) in double.
 //
 // Kernels h(x), x = u_j - i, with support radius R:
 //     box       1 for -1/2 <= x < 1/2, else 0                   R = 1/2
