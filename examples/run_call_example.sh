@@ -3,9 +3,11 @@
 # what went in and what came out. Run from anywhere after building:
 #   examples/run_call_example.sh [OUTPUT.npy]
 set -euo pipefail
+output=${1:-}
+if [[ -n $output && $output != /* ]]; then output="$PWD/$output"; fi
 cd "$(dirname "$0")/.."
 tool=${AXISWARP:-build/axiswarp}
-output=${1:-demo-out/call_example.npy}
+output=${output:-demo-out/call_example.npy}
 mkdir -p "$(dirname "$output")"
 
 for input in ramp_uint8 weights indices; do

@@ -28,6 +28,7 @@ struct CallOptions {
     std::vector<std::string> arguments;
     std::string output;
     unsigned repeat = 1;
+    bool timed = false;  // --repeat given, even as 1
 };
 
 bool endsWith(const std::string& text, std::string_view suffix) {
@@ -69,8 +70,8 @@ void reportTimes(std::vector<double> milliseconds) {
     const std::size_t n = milliseconds.size();
     const double median = n % 2 == 1 ? milliseconds[n / 2]
                                      : (milliseconds[n / 2 - 1] + milliseconds[n / 2]) / 2.0;
-    std::fprintf(stderr, "axiswarp: module call over %zu runs: min %.6f ms, median %.6f ms\n", n,
-                 milliseconds.front(), median);
+    std::fprintf(stderr, "axiswarp: module call over %zu %s: min %.6f ms, median %.6f ms\n", n,
+                 n == 1 ? "run" : "runs", milliseconds.front(), median);
 }
 
 void runCall(const CallOptions& options) {
@@ -100,7 +101,7 @@ void runCall(const CallOptions& options) {
         }
         milliseconds.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     }
-    if (options.repeat > 1) reportTimes(milliseconds);
+    if (options.timed) reportTimes(milliseconds);
     if (!outcome.output) {
         std::cerr << "axiswarp: the module returned without setting its first output\n";
         throw Exit{kExitModuleError};
@@ -125,7 +126,7 @@ void registerCallCommand(CLI::App& app) {
         ->required();
     call->add_option("--module", options->module,
                      "Module file to load (default: the module this build made)");
-    call->add_option("--repeat", options->repeat,
+    CLI::Option* repeat = call->add_option("--repeat", options->repeat,
                      "Call the module N times and print the minimum and median time of the "
                      "call alone on stderr")
         ->check(CLI::Range(1u, 1000000u));
@@ -135,7 +136,10 @@ void registerCallCommand(CLI::App& app) {
         "-o out.npy\n"
         "A negative value that starts with a letter, such as -inf, must follow '--':\n"
         "  axiswarp call -o out.npy -- image.npy weights.npy indices.npy -inf");
-    call->callback([options] { runCall(*options); });
+    call->callback([options, repeat] {
+        options->timed = repeat->count() > 0;
+        runCall(*options);
+    });
 }
 
 }  // namespace axiswarp::cli
