@@ -17,6 +17,8 @@
 // JPEG reading gives gray (C = 1) or RGB (C = 3) at 8 bits; CMYK and YCCK
 // files are refused. Data corruption that the decoder would paper over (a
 // truncated file, bad entropy codes, a broken scan) is an error, not a warning.
+// Samples are returned as stored: an EXIF orientation tag is not applied, and
+// colour profiles and other markers are not carried over.
 // JPEG writing stores 8-bit gray or RGB; a 16-bit image is reduced to 8 bits
 // by rounding v/257 to nearest, and an alpha channel is dropped (not composited
 // onto a background), each reported once through the warning hook.
