@@ -572,29 +572,34 @@ zuhost::ArrayPtr readNpy(const std::filesystem::path& path) {
 // ---- writing ------------------------------------------------------------------
 
 std::string npyDescr(zuClassID classID, bool complex) {
-    const char little = std::endian::native == std::endian::little ? '<' : '>';
-    std::string scalar;
+    const char* code = nullptr;
     switch (classID) {
-        case zuLogicalClass: scalar = "|b1"; break;
-        case zuDoubleClass: scalar = complex ? "c16" : "f8"; break;
-        case zuSingleClass: scalar = complex ? "c8" : "f4"; break;
-        case zuInt8Class: scalar = "|i1"; break;
-        case zuUint8Class: scalar = "|u1"; break;
-        case zuInt16Class: scalar = "i2"; break;
-        case zuUint16Class: scalar = "u2"; break;
-        case zuInt32Class: scalar = "i4"; break;
-        case zuUint32Class: scalar = "u4"; break;
-        case zuInt64Class: scalar = "i8"; break;
-        case zuUint64Class: scalar = "u8"; break;
-        default: throw ToolError(std::string("cannot store class ") + zuhost::className(classID) +
-                                 " in a .npy file");
-    }
-    if (scalar[0] != '|') scalar.insert(scalar.begin(), little);
-    if (complex && isIntegerClass(classID)) {
-        return "[('re', '" + scalar + "'), ('im', '" + scalar + "')]";
+        case zuLogicalClass: code = "b1"; break;
+        case zuDoubleClass: code = complex ? "c16" : "f8"; break;
+        case zuSingleClass: code = complex ? "c8" : "f4"; break;
+        case zuInt8Class: code = "i1"; break;
+        case zuUint8Class: code = "u1"; break;
+        case zuInt16Class: code = "i2"; break;
+        case zuUint16Class: code = "u2"; break;
+        case zuInt32Class: code = "i4"; break;
+        case zuUint32Class: code = "u4"; break;
+        case zuInt64Class: code = "i8"; break;
+        case zuUint64Class: code = "u8"; break;
+        default:
+            throw ToolError(std::string("cannot store class ") + zuhost::className(classID) +
+                            " in a .npy file");
     }
     if (complex && classID == zuLogicalClass) {
         throw ToolError("cannot store a complex logical array in a .npy file");
+    }
+    // Byte order does not apply to single bytes, which NumPy marks with '|'.
+    const char order = zuhost::elementSize(classID) == 1             ? '|'
+                       : std::endian::native == std::endian::little ? '<'
+                                                                     : '>';
+    std::string scalar(1, order);
+    scalar += code;
+    if (complex && isIntegerClass(classID)) {
+        return "[('re', '" + scalar + "'), ('im', '" + scalar + "')]";
     }
     return "'" + scalar + "'";
 }
