@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -101,10 +102,12 @@ private:
         if (c == '\'' || c == '"') return parseString();
         if (c == '-' || c == '+' || (c >= '0' && c <= '9')) return parseInteger();
         PyValue value;
-        if (consumeWord("True") || consumeWord("False")) {
-            value.kind = PyValue::Kind::Boolean;
-            value.boolean = text_[pos_ - 1] == 'e' && text_[pos_ - 2] == 'u';
-            return value;
+        for (const bool truth : {true, false}) {
+            if (consumeWord(truth ? "True" : "False")) {
+                value.kind = PyValue::Kind::Boolean;
+                value.boolean = truth;
+                return value;
+            }
         }
         if (consumeWord("None")) return value;
         error(std::string("unexpected character '") + c + "'");
