@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seed inputs of the call fuzzer into fuzz/corpus/call.
+
+Each seed is encoded in the byte layout that call_fuzzer.cpp decodes, so it
+starts the fuzzer from a well-formed call of every kind: each family of
+classes, both dimensions, complex images, three-dimensional images, K = 0,
+outputs wide enough for full blocks of eight columns, and one call for each
+error path.
+"""
+import os
+import struct
+import sys
+
+LISTED = ["double", "single", "int8", "uint8", "int16", "uint16", "int32",
+          "uint32", "int64", "uint64", "logical"]
+SIZE = {"double": 8, "single": 4, "int8": 1, "uint8": 1, "int16": 2, "uint16": 2,
+        "int32": 4, "uint32": 4, "int64": 8, "uint64": 8, "logical": 1}
+PACK = {"double": "<d", "single": "<f", "int8": "<b", "uint8": "<B", "int16": "<h",
+        "uint16": "<H", "int32": "<i", "uint32": "<I", "int64": "<q", "uint64": "<Q",
+        "logical": "<B", "char": "<H"}
+# Positions in decodeDimValue's palette.
+DIM_VALUE = {1.0: 0, 2.0: 1, 1.5: 4, 3.0: 7, 0.0: 8, -1.0: 10, "nan": 11}
+# Positions in decodeWeight's palette.
+WEIGHT = {0.0: 0, 1.0: 2, -1.0: 3, 0.5: 4, 0.25: 5, 2.0: 7, 255.5: 9, 1e308: 12, "nan": 14, "inf": 15}
+
+
+def extents(dims):
+    # Extents up to 8 are one byte below 0x80; larger ones set the high bit.
+    return bytes(e if e <= 8 else 0x80 | e for e in dims)
+
+
+def header(inputs=4, dim=1.0):
+    count = 0 if inputs == 4 else 224 + (inputs - 224 % 7) % 7
+    return bytes([count, 1, DIM_VALUE[dim]])
+
+
+def options(complex_=False, numeric=None, sparse=False):
+    flags = 0x01 if complex_ else 0
+    if sparse:
+        flags |= 0x0E
+    if numeric == "set":
+        flags |= 6 << 4
+    elif numeric == "clear":
+        flags |= 7 << 4
+    return bytes([flags])
+
+
+def image(cls, dims, real, imag=None, numeric=None, raw_class=None):
+    out = bytearray()
+    if raw_class is None:
+        out += bytes([0, LISTED.index(cls)])
+    else:  # a plain class identifier 0..16 chosen outright
+        out += bytes([200, raw_class])
+    out += options(imag is not None, numeric)
+    out += bytes([3 if len(dims) == 3 else 0]) + extents(dims)
+    fmt = PACK.get(cls, "<B")
+    for part in (real, imag):
+        if part is not None:
+            out += b"".join(struct.pack(fmt, v) for v in part)
+    return bytes(out)
+
+
+def weights(k, l, values):
+    out = bytearray([0]) + options() + bytes([0]) + extents([k, l])
+    for v in values:
+        out.append(WEIGHT[v])
+    return bytes(out)
+
+
+def indices(values):
+    """values: (whole position counted from 1, fraction selector) pairs."""
+    out = bytearray([0]) + options() + bytes([0])  # same shape as the weights
+    for whole, fraction in values:
+        out += bytes([0, whole - 1, fraction])
+    return bytes(out)
+
+
+def out_of_range_indices(count, bad_selector):
+    out = bytearray([0]) + options() + bytes([0])
+    out += bytes([bad_selector])
+    out += bytes([0, 0, 0]) * (count - 1)
+    return bytes(out)
+
+
+def dim_argument():
+    return bytes([0]) + options() + bytes([0])
+
+
+def call(*parts, inputs=4, dim=1.0):
+    return header(inputs, dim) + b"".join(parts)
+
+
+SEEDS = {
+    # 4-by-3 double image, two taps per sample, five samples along dimension 1.
+    "double_dim1": call(
+        image("double", [4, 3], [float(v) for v in range(12)]),
+        weights(2, 5, [0.5, 0.5] * 5),
+        indices([(1, 0), (2, 0), (2, 2), (3, 0), (3, 0), (4, 0), (4, 3), (1, 0), (2, 1), (2, 5)]),
+        dim_argument()),
+    # 3-by-4 uint8 image widened to nine columns: one block of eight and one more.
+    "uint8_dim2_nine_columns": call(
+        image("uint8", [3, 4], [0, 255, 17, 128, 3, 90, 200, 1, 44, 250, 9, 127]),
+        weights(1, 9, [1.0, 0.5, 2.0, 255.5, -1.0, 0.25, 1.0, 1.0, 0.0]),
+        indices([(1, 0), (2, 0), (3, 0), (4, 0), (1, 2), (2, 2), (3, 2), (4, 2), (4, 0)]),
+        dim_argument(), dim=2.0),
+    # Complex int16 along dimension 1 with saturating weights.
+    "int16_complex_dim1": call(
+        image("int16", [3, 2], [32767, -32768, 5, -7, 100, 0], imag=[1, -1, 2, -2, 3, -3]),
+        weights(2, 2, [2.0, -1.0, 0.5, 0.25]),
+        indices([(1, 0), (2, 0), (3, 0), (1, 0)]),
+        dim_argument()),
+    # Three-dimensional logical image along dimension 2 (dimension value 3).
+    "logical_3d_dim2": call(
+        image("logical", [2, 3, 2], [1, 0, 1, 1, 0, 1, 0, 0, 1, 1, 1, 0]),
+        weights(2, 3, [1.0, 1.0, 1.0, 0.0, 0.5, 0.5]),
+        indices([(1, 0), (2, 0), (3, 0), (3, 0), (2, 1), (1, 1)]),
+        dim_argument(), dim=3.0),
+    # Single image with NaN and infinite weights.
+    "single_special_weights": call(
+        image("single", [2, 2], [1.5, -2.0, 3.0e38, 0.0]),
+        weights(2, 2, ["nan", 1.0, "inf", 0.0]),
+        indices([(1, 0), (2, 0), (2, 0), (1, 0)]),
+        dim_argument()),
+    # uint64 and int64 near their limits, huge weights.
+    "uint64_huge": call(
+        image("uint64", [2, 2], [2**64 - 1, 0, 2**63, 12345]),
+        weights(1, 3, [1e308, 1.0, 0.5]),
+        indices([(1, 0), (2, 0), (2, 3)]),
+        dim_argument()),
+    "int64_dim2": call(
+        image("int64", [2, 3], [-2**63, 2**63 - 1, 7, -7, 0, 1]),
+        weights(2, 2, [1.0, 1.0, -1.0, 0.5]),
+        indices([(1, 0), (3, 0), (2, 0), (3, 1)]),
+        dim_argument(), dim=2.0),
+    # K = 0: every sample is the conversion of +0.0.
+    "zero_taps": call(
+        image("int32", [3, 2], [1, 2, 3, 4, 5, 6]),
+        weights(0, 4, []),
+        indices([]),
+        dim_argument()),
+    # One error per path.
+    "three_inputs": call(
+        image("double", [2, 2], [1.0, 2.0, 3.0, 4.0]),
+        weights(1, 1, [1.0]),
+        indices([(1, 0)]),
+        inputs=3),
+    "index_nan": call(
+        image("uint16", [3, 3], list(range(9))),
+        weights(1, 2, [1.0, 1.0]),
+        out_of_range_indices(2, 200 + 8),
+        dim_argument()),
+    "index_past_end": call(
+        image("uint32", [3, 3], list(range(9))),
+        weights(1, 2, [1.0, 1.0]),
+        out_of_range_indices(2, 200 + 4),
+        dim_argument(), dim=2.0),
+    "char_with_numeric_flag": call(
+        image("char", [2, 2], [65, 66, 67, 68], numeric="set", raw_class=4),
+        weights(1, 2, [1.0, 1.0]),
+        indices([(1, 0), (2, 0)]),
+        dim_argument()),
+    "sparse_image": call(
+        bytes([0, LISTED.index("double")]) + options(sparse=True) + bytes([0, 2, 2]) + bytes(32),
+        weights(1, 2, [1.0, 1.0]),
+        indices([(1, 0), (2, 0)]),
+        dim_argument()),
+}
+
+
+def main():
+    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus", "call")
+    os.makedirs(target, exist_ok=True)
+    for name, data in SEEDS.items():
+        with open(os.path.join(target, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each for a while from a scratch copy of
+# its committed corpus (the tree stays clean). A crash fails the script; the
+# crashing inputs are copied to fuzz/regressions/<target>/ (keep them: the
+# replay test in `make test` runs them from then on) and printed in base64 so
+# that a CI log alone is enough to recover them.
+#
+# Usage: fuzz/run.sh [CALL_SECONDS [NPY_SECONDS]]   (defaults 60 and 30)
+# Environment: AXISWARP_FUZZ_BUILD_DIR (default build-fuzz), CMAKE_FLAGS.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+call_seconds=${1:-60}
+npy_seconds=${2:-30}
+build=${AXISWARP_FUZZ_BUILD_DIR:-build-fuzz}
+
+scripts/ensure-deps.sh build fuzz
+
+if [ ! -f "$build/build.ninja" ]; then
+  # shellcheck disable=SC2086
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DAXISWARP_FUZZ=ON -DAXISWARP_SANITIZE=ON -DAXISWARP_BUILD_TESTS=OFF ${CMAKE_FLAGS:-}
+fi
+cmake --build "$build" -j "$(nproc)"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failed=0
+
+run_fuzzer() {
+  local name=$1 seconds=$2
+  local binary="$build/fuzz/${name}_fuzzer"
+  local regressions="fuzz/regressions/$name"
+  [ -x "$binary" ] || { echo "fuzz/run.sh: $binary was not built" >&2; failed=1; return; }
+  [ "$seconds" -gt 0 ] || return 0
+  local corpus="$scratch/corpus-$name" artifacts="$scratch/crashes-$name"
+  mkdir -p "$corpus" "$artifacts" "$regressions"
+  cp -R "fuzz/corpus/$name/." "$corpus/"
+
+  echo "== fuzzing $name for ${seconds}s"
+  # The first directory receives new inputs; the regressions are read only.
+  # Seconds are also capped per input, and memory per process.
+  if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+       -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$regressions"; then
+    failed=1
+  fi
+  local found=0
+  for crash in "$artifacts"/*; do
+    [ -f "$crash" ] || continue
+    found=1
+    local kept="$regressions/$(basename "$crash")"
+    cp "$crash" "$kept"
+    echo "fuzz/run.sh: $name crashed on an input, kept as $kept; base64:" >&2
+    base64 -w 76 "$crash" >&2
+  done
+  [ "$found" -eq 0 ] || failed=1
+  echo "== $name: $(find "$corpus" -type f | wc -l) corpus inputs after the run"
+}
+
+run_fuzzer call "$call_seconds"
+if [ -x "$build/fuzz/npy_fuzzer" ]; then
+  run_fuzzer npy "$npy_seconds"
+fi
+
+if [ "$failed" -ne 0 ]; then
+  echo "fuzz/run.sh: a fuzz target failed" >&2
+  exit 1
+fi
+echo "fuzz/run.sh: no crash"
