@@ -1,0 +1,113 @@
+// Resizing a whole image with two calls of the module.
+//
+// An image of M rows and N columns is resized to M' by N' as two passes, each
+// one call of the module on the host array of the image: along dimension 1
+// (rows, M to M') with the tables for M -> M', and along dimension 2 (columns,
+// N to N') with the tables for N -> N'. The tables always use the default
+// scale m/n, so the output covers the input exactly edge to edge whatever
+// rounding produced m. The pass whose ratio m/n is smaller goes first, so the
+// second pass works on the smaller intermediate; equal ratios go rows first.
+//
+// Sample paths:
+//   class path    the image's own class (uint8 or uint16) goes through both
+//                 calls; the module rounds after each pass.
+//   double path   the samples become doubles, both calls work in double, and
+//                 the result is rounded to the image's class once at the end.
+//                 Images with alpha (2 or 4 channels) always take it: colour is
+//                 multiplied by alpha before resampling and divided by the
+//                 resampled alpha afterwards, so fully transparent pixels,
+//                 whatever colour they hold, add nothing to their neighbours.
+//                 Other images take it on request (`precise`).
+// The final rounding is the module's own rule: add one half and truncate, with
+// values below 0 (or NaN) giving 0 and values above the class maximum giving
+// the maximum. A pixel whose rounded alpha is 0 gets colour 0.
+#ifndef AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
+#define AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
+
+#include "image_io.hpp"
+#include "resample_tables.hpp"
+
+#include <zuhost/standin_host.hpp>
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace axiswarp::tools {
+
+struct ImageSize {
+    std::uint32_t width = 0;   // N, columns
+    std::uint32_t height = 0;  // M, rows
+    bool operator==(const ImageSize&) const = default;
+};
+
+// How the output size is asked for.
+struct SizeRequest {
+    enum class Mode { scale, size, width, height };
+    Mode mode = Mode::scale;
+    double scale = 1.0;         // Mode::scale: every length becomes round(n * scale), at least 1
+    std::uint32_t width = 0;    // Mode::size and Mode::width
+    std::uint32_t height = 0;   // Mode::size and Mode::height
+};
+
+// Largest output the resizer produces, in pixels.
+inline constexpr std::uint64_t kMaxOutputPixels = std::uint64_t{1} << 28;
+
+// Command-line values, parsed strictly (the whole text must be consumed).
+// Each throws ToolError naming `option` and the offending text.
+double parseScale(std::string_view text, std::string_view option);            // finite, > 0
+std::uint32_t parseLength(std::string_view text, std::string_view option);    // 1 .. 2^31 - 1
+ImageSize parseSize(std::string_view text, std::string_view option);          // "WxH"
+
+// The output size for an input of size `in`: --width or --height alone keeps
+// the aspect ratio, rounding the other length half up, at least 1. Throws
+// ToolError when the result exceeds kMaxOutputPixels.
+ImageSize targetSize(ImageSize in, const SizeRequest& request);
+
+struct ResampleOptions {
+    Kernel kernel = Kernel::cubic;
+    bool antialias = true;
+    Border border = Border::symmetric;
+    bool precise = false;  // double path for images without alpha too
+};
+
+struct ResizePass {
+    int dim = 1;  // 1: rows (height), 2: columns (width)
+    Tables tables;
+};
+
+struct ResizePlan {
+    ImageSize in;
+    ImageSize out;
+    std::array<ResizePass, 2> passes;  // in calling order
+};
+
+ResizePlan planResize(ImageSize in, ImageSize out, const ResampleOptions& options);
+
+// The module raised an error, or handed back something other than the array
+// a resize must produce.
+class ModuleCallError : public std::runtime_error {
+public:
+    ModuleCallError(std::string identifier, std::string message);
+    const std::string& identifier() const noexcept { return identifier_; }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string identifier_;
+    std::string message_;
+};
+
+bool hasAlpha(const Image& image) noexcept;
+// Whether resizeImage takes the double path for this image.
+bool usesDoublePath(const Image& image, bool precise) noexcept;
+
+// Runs the plan on the image. Throws ModuleCallError for a module failure,
+// ToolError when the image does not match the plan.
+Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
+                  bool precise);
+
+}  // namespace axiswarp::tools
+
+#endif  // AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
