@@ -26,6 +26,9 @@ struct Exit {
 std::filesystem::path defaultModulePath();
 
 void registerCallCommand(CLI::App& app);
+void registerTablesCommand(CLI::App& app);
+void registerResizeCommand(CLI::App& app);
+void registerDemoCommand(CLI::App& app);
 
 }  // namespace axiswarp::cli
 

@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
         "Run 'axiswarp SUBCOMMAND --help' for the options of each subcommand.");
 
     registerCallCommand(app);
+    registerTablesCommand(app);
+    registerResizeCommand(app);
+    registerDemoCommand(app);
 
     try {
         app.parse(argc, argv);

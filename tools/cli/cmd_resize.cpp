@@ -1,0 +1,351 @@
+// axiswarp resize: resize PNG and JPEG files with two module calls each,
+// several files in parallel.
+#include "commands.hpp"
+
+#include "atomic_file.hpp"
+#include "image_io.hpp"
+#include "resample_tables.hpp"
+#include "resize_pipeline.hpp"
+#include "tool_error.hpp"
+
+#include <zuhost/standin_host.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace axiswarp::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ResizeOptions {
+    std::vector<std::string> inputs;
+    std::string output;
+    std::string outDir;
+    std::string scale;
+    std::string size;
+    std::string width;
+    std::string height;
+    std::string kernel = "cubic";
+    std::string border = "symmetric";
+    bool noAntialias = false;
+    bool precise = false;
+    int quality = 90;
+    unsigned jobs = 0;  // 0: one per core
+    std::string module;
+};
+
+struct FileJob {
+    fs::path input;
+    fs::path output;
+};
+
+// Messages and the progress line share stderr; the progress line is drawn
+// only on a terminal and is cleared before any message is printed.
+class Reporter {
+public:
+    explicit Reporter(std::size_t total)
+        : total_(total),
+          live_(total > 1 && ::isatty(STDERR_FILENO) == 1),
+          start_(std::chrono::steady_clock::now()) {
+        std::lock_guard lock(mutex_);
+        draw();
+    }
+
+    void message(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        clear();
+        std::cerr << "axiswarp: " << text << '\n';
+        draw();
+    }
+
+    void fileDone() {
+        std::lock_guard lock(mutex_);
+        ++done_;
+        draw();
+    }
+
+    void finish() {
+        std::lock_guard lock(mutex_);
+        clear();
+        live_ = false;
+    }
+
+private:
+    void clear() {
+        if (live_) std::cerr << "\r\033[K" << std::flush;
+    }
+
+    void draw() {
+        if (!live_) return;
+        std::string line = "\raxiswarp: " + std::to_string(done_) + " of " +
+                           std::to_string(total_) + " files done";
+        if (done_ > 0 && done_ < total_) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+            const double left = elapsed / static_cast<double>(done_) *
+                                static_cast<double>(total_ - done_);
+            line += ", about " + std::to_string(static_cast<long long>(std::ceil(left))) + " s left";
+        }
+        std::cerr << line << "\033[K" << std::flush;
+    }
+
+    std::mutex mutex_;
+    std::size_t total_;
+    std::size_t done_ = 0;
+    bool live_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+tools::SizeRequest sizeRequest(const ResizeOptions& options) {
+    const int given = !options.scale.empty() + !options.size.empty() +
+                      (!options.width.empty() || !options.height.empty());
+    if (given == 0)
+        throw tools::ToolError("give the output size: --scale S, --size WxH, --width W or --height H");
+    if (given > 1)
+        throw tools::ToolError("give only one of --scale, --size and --width/--height");
+    tools::SizeRequest request;
+    if (!options.scale.empty()) {
+        request.mode = tools::SizeRequest::Mode::scale;
+        request.scale = tools::parseScale(options.scale, "--scale");
+    } else if (!options.size.empty()) {
+        const tools::ImageSize size = tools::parseSize(options.size, "--size");
+        request.mode = tools::SizeRequest::Mode::size;
+        request.width = size.width;
+        request.height = size.height;
+    } else if (!options.width.empty() && !options.height.empty()) {
+        request.mode = tools::SizeRequest::Mode::size;
+        request.width = tools::parseLength(options.width, "--width");
+        request.height = tools::parseLength(options.height, "--height");
+    } else if (!options.width.empty()) {
+        request.mode = tools::SizeRequest::Mode::width;
+        request.width = tools::parseLength(options.width, "--width");
+    } else {
+        request.mode = tools::SizeRequest::Mode::height;
+        request.height = tools::parseLength(options.height, "--height");
+    }
+    return request;
+}
+
+// A path's identity for comparing inputs and outputs, whether or not it exists.
+std::string identity(const fs::path& path) {
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(path, ec);
+    return (ec ? fs::absolute(path) : canonical).lexically_normal().string();
+}
+
+std::vector<FileJob> planFiles(const ResizeOptions& options) {
+    if (options.output.empty() && options.outDir.empty())
+        throw tools::ToolError("give the output: -o OUT for one input, or --out-dir DIR");
+    if (!options.output.empty() && options.inputs.size() > 1)
+        throw tools::ToolError("-o names one output file, but " +
+                               std::to_string(options.inputs.size()) +
+                               " inputs were given; use --out-dir DIR for several");
+
+    std::vector<FileJob> jobs;
+    if (!options.output.empty()) {
+        tools::imageFormatFor(options.output);
+        jobs.push_back({options.inputs.front(), options.output});
+    } else {
+        const fs::path dir = options.outDir;
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        if (!fs::is_directory(dir))
+            throw tools::ToolError("cannot create the output folder '" + dir.string() + "'" +
+                                   (ec ? ": " + ec.message() : std::string()));
+        for (const std::string& input : options.inputs) {
+            const fs::path name = fs::path(input).filename();
+            if (name.empty())
+                throw tools::ToolError("'" + input + "' does not name a file");
+            jobs.push_back({input, dir / name});
+        }
+    }
+
+    std::set<std::string> inputs;
+    for (const FileJob& job : jobs) inputs.insert(identity(job.input));
+    std::set<std::string> outputs;
+    for (const FileJob& job : jobs) {
+        const std::string out = identity(job.output);
+        if (inputs.count(out) != 0)
+            throw tools::ToolError("'" + job.output.string() + "' would replace the input '" +
+                                   job.input.string() + "'; choose another output");
+        if (!outputs.insert(out).second)
+            throw tools::ToolError("two inputs would both be written to '" +
+                                   job.output.string() + "'");
+    }
+    return jobs;
+}
+
+struct Settings {
+    tools::SizeRequest size;
+    tools::ResampleOptions resample;
+    tools::ImageWriteOptions write;
+};
+
+// The exit status for one file.
+int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings& settings,
+               Reporter& reporter) {
+    const std::string input = job.input.string();
+    const std::string output = job.output.string();
+    try {
+        const tools::Image image = tools::readImage(job.input);
+        tools::ResizePlan plan;
+        try {
+            const tools::ImageSize in{image.width, image.height};
+            plan = tools::planResize(in, tools::targetSize(in, settings.size), settings.resample);
+        } catch (const tools::ToolError& error) {
+            throw tools::ToolError(input + ": " + error.what());
+        }
+        tools::AtomicFile file(job.output);
+        tools::Image result;
+        try {
+            result = tools::resizeImage(module, image, plan, settings.resample.precise);
+        } catch (const tools::ModuleCallError& error) {
+            reporter.message(input + ": " + error.what());
+            return kExitModuleError;
+        }
+        tools::ImageWriteOptions write = settings.write;
+        write.warning = [&reporter](const std::string& text) { reporter.message("warning: " + text); };
+        const std::vector<std::byte> bytes =
+            tools::imageFormatFor(job.output) == tools::ImageFormat::png
+                ? tools::encodePng(result, output, write)
+                : tools::encodeJpeg(result, output, write);
+        file.write(bytes);
+        file.commit();
+        return kExitOk;
+    } catch (const std::bad_alloc&) {
+        reporter.message(input + ": out of memory");
+    } catch (const zuhost::HostError& error) {
+        reporter.message(input + ": " + error.message());
+    } catch (const std::exception& error) {
+        reporter.message(error.what());
+    }
+    return kExitUsage;
+}
+
+void runResize(const ResizeOptions& options) {
+    Settings settings;
+    settings.size = sizeRequest(options);
+    settings.resample.kernel = tools::parseKernel(options.kernel);
+    settings.resample.border = tools::parseBorder(options.border);
+    settings.resample.antialias = !options.noAntialias;
+    settings.resample.precise = options.precise;
+    settings.write.jpegQuality = options.quality;
+    const std::vector<FileJob> jobs = planFiles(options);
+
+    const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
+                                                       : options.module);
+
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads =
+        std::min<std::size_t>(jobs.size(), options.jobs == 0 ? cores : options.jobs);
+    std::vector<int> status(jobs.size(), kExitOk);
+    std::atomic<std::size_t> next{0};
+    Reporter reporter(jobs.size());
+    auto work = [&] {
+        for (std::size_t k = next++; k < jobs.size(); k = next++) {
+            status[k] = resizeFile(module, jobs[k], settings, reporter);
+            reporter.fileDone();
+        }
+    };
+    {
+        std::vector<std::jthread> pool;
+        for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+        work();
+    }
+    reporter.finish();
+
+    const std::size_t failed =
+        static_cast<std::size_t>(std::count_if(status.begin(), status.end(), [](int s) { return s != kExitOk; }));
+    if (failed == 0) return;
+    if (jobs.size() > 1)
+        std::cerr << "axiswarp: " << failed << " of " << jobs.size() << " files failed\n";
+    // Input and output problems outrank module errors.
+    throw Exit{*std::max_element(status.begin(), status.end())};
+}
+
+}  // namespace
+
+void registerResizeCommand(CLI::App& app) {
+    auto options = std::make_shared<ResizeOptions>();
+    CLI::App* resize = app.add_subcommand(
+        "resize", "Resize PNG and JPEG images: two module calls per image, files in parallel.");
+    resize->add_option("IN", options->inputs, "Input images (.png, .jpg, .jpeg)")->required();
+
+    CLI::Option* output = resize->add_option(
+        "-o,--output", options->output,
+        "Output file for a single input; its extension chooses the format");
+    CLI::Option* outDir = resize->add_option(
+        "--out-dir", options->outDir,
+        "Folder for the outputs, each under its input's file name (created if missing)");
+    output->excludes(outDir);
+
+    resize->add_option("--scale", options->scale,
+                       "Multiply both lengths by S: each becomes round(n*S), at least 1")
+        ->group("Output size (give one)");
+    resize->add_option("--size", options->size, "Exact output size WIDTHxHEIGHT, e.g. 640x480")
+        ->group("Output size (give one)");
+    resize->add_option("--width", options->width,
+                       "Output width; alone, the height follows the aspect ratio")
+        ->group("Output size (give one)");
+    resize->add_option("--height", options->height,
+                       "Output height; alone, the width follows the aspect ratio")
+        ->group("Output size (give one)");
+
+    resize->add_option("--kernel", options->kernel,
+                       "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")
+        ->capture_default_str();
+    resize->add_flag("--no-antialias", options->noAntialias,
+                     "When shrinking, do not widen the kernel (faster, but fine detail aliases)");
+    resize->add_option("--border", options->border,
+                       "Samples beyond the edge: symmetric (mirrored) or replicate (edge repeated)")
+        ->capture_default_str();
+    resize->add_flag("--precise", options->precise,
+                     "Resample in double and round once at the end (always so for images with "
+                     "alpha); by default each pass rounds to the image's own class");
+    resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    resize->add_option("-j,--jobs", options->jobs,
+                       "Files resized at once (default: one per core)")
+        ->check(CLI::Range(1u, 1024u));
+    resize->add_option("--module", options->module,
+                       "Module file to load (default: the module this build made)");
+    resize->footer(
+        "Each image is resized by two calls of the module, one per dimension, the one that\n"
+        "shrinks most first. 8- and 16-bit PNGs keep their depth; gray, gray+alpha, RGB and\n"
+        "RGBA keep their channels. Colour is resampled premultiplied by alpha, so fully\n"
+        "transparent pixels never darken their neighbours. A JPEG output drops alpha and\n"
+        "reduces 16-bit samples to 8 bits, with a warning.\n"
+        "\n"
+        "Outputs are written under a temporary name and renamed, so they are never left\n"
+        "half-written. A file that fails is reported and skipped; the others are still\n"
+        "resized. Exit status: 0 when all succeeded, 1 when the module failed on a file,\n"
+        "2 for a bad command line or an unreadable or unwritable file.\n"
+        "\n"
+        "Examples:\n"
+        "  axiswarp resize photo.jpg --scale 0.25 -o small.jpg\n"
+        "  axiswarp resize photo.png --width 800 --kernel lanczos3 -o photo-800.png\n"
+        "  axiswarp resize logo.png --size 64x64 -o icon.png\n"
+        "  axiswarp resize shots/*.png --height 240 --out-dir thumbs --jobs 4\n"
+        "  axiswarp resize scan.png --scale 3 --kernel nearest -o pixels.png\n"
+        "  axiswarp resize art.png --scale 0.5 --precise -o art-half.jpg --quality 95");
+    resize->callback([options] { runResize(*options); });
+}
+
+}  // namespace axiswarp::cli

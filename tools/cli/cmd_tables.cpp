@@ -1,0 +1,116 @@
+// axiswarp tables: write the weight and index tables for one resize as .npy
+// files, ready to pass to the module with 'axiswarp call'.
+#include "commands.hpp"
+
+#include "atomic_file.hpp"
+#include "npy_io.hpp"
+#include "resample_tables.hpp"
+#include "resize_pipeline.hpp"
+#include "tool_error.hpp"
+
+#include <zuhost/standin_host.hpp>
+
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace axiswarp::cli {
+
+namespace {
+
+struct TablesOptions {
+    std::string inLength;
+    std::string outLength;
+    std::string scale;
+    std::string kernel = "cubic";
+    std::string border = "symmetric";
+    bool noAntialias = false;
+    std::vector<std::string> outputs;  // weights, indices
+};
+
+std::uint64_t parseTableLength(const std::string& text, const char* name) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
+        value > tools::kMaxTableLength) {
+        throw tools::ToolError(std::string(name) + ": expected a whole number from 1 to " +
+                               std::to_string(tools::kMaxTableLength) + ", not '" + text + "'");
+    }
+    return value;
+}
+
+zuhost::ArrayPtr tableArray(const std::vector<double>& values, std::uint64_t taps,
+                            std::uint64_t outLength) {
+    zuhost::ArrayPtr array = zuhost::createArray(zuDoubleClass, {taps, outLength});
+    std::memcpy(array->realData, values.data(), values.size() * sizeof(double));
+    return array;
+}
+
+void runTables(const TablesOptions& options) {
+    tools::TableSpec spec;
+    spec.inLength = parseTableLength(options.inLength, "N");
+    spec.outLength = parseTableLength(options.outLength, "M");
+    if (!options.scale.empty()) spec.scale = tools::parseScale(options.scale, "--scale");
+    spec.kernel = tools::parseKernel(options.kernel);
+    spec.border = tools::parseBorder(options.border);
+    spec.antialias = !options.noAntialias;
+    if (options.outputs.size() != 2)
+        throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
+    if (options.outputs[0] == options.outputs[1])
+        throw tools::ToolError("the weights and the indices need two different files");
+
+    const tools::Tables tables = tools::buildTables(spec);
+    const zuhost::ArrayPtr weights = tableArray(tables.weights, tables.taps, tables.outLength);
+    const zuhost::ArrayPtr indices = tableArray(tables.indices, tables.taps, tables.outLength);
+
+    // Both temporaries exist before either target is replaced, so an
+    // unwritable destination leaves both targets as they were.
+    tools::AtomicFile weightsFile(options.outputs[0]);
+    tools::AtomicFile indicesFile(options.outputs[1]);
+    tools::encodeNpy(*weights, [&](std::span<const std::byte> piece) { weightsFile.write(piece); });
+    tools::encodeNpy(*indices, [&](std::span<const std::byte> piece) { indicesFile.write(piece); });
+    weightsFile.commit();
+    indicesFile.commit();
+}
+
+}  // namespace
+
+void registerTablesCommand(CLI::App& app) {
+    auto options = std::make_shared<TablesOptions>();
+    CLI::App* tables = app.add_subcommand(
+        "tables", "Write the weight and index tables that resize a length N to M, as .npy files.");
+    tables->add_option("N", options->inLength, "Input length (samples along the resized dimension)")
+        ->required();
+    tables->add_option("M", options->outLength, "Output length")->required();
+    tables->add_option("-o,--output", options->outputs,
+                       "The two files to write: the K-by-M weights, then the K-by-M one-based "
+                       "source indices (both double)")
+        ->expected(2)
+        ->required();
+    tables->add_option("--scale", options->scale,
+                       "Scale of the geometry, a positive number (default: M/N, which maps the "
+                       "input exactly onto the output)");
+    tables->add_option("--kernel", options->kernel,
+                       "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")
+        ->capture_default_str();
+    tables->add_flag("--no-antialias", options->noAntialias,
+                     "When shrinking, do not widen the kernel by 1/scale (faster, but aliases)");
+    tables->add_option("--border", options->border,
+                       "How positions beyond the edge fold back: symmetric (mirror, edge sample "
+                       "repeated) or replicate (clamp to the edge sample)")
+        ->capture_default_str();
+    tables->footer(
+        "K, the number of taps, is the smallest that represents the resize; every column of\n"
+        "weights sums to 1 and lists its source indices in ascending order, and short\n"
+        "columns are padded with weight 0.\n"
+        "\n"
+        "Examples:\n"
+        "  axiswarp tables 6 4 -o weights.npy indices.npy\n"
+        "  axiswarp tables 640 160 --kernel lanczos3 -o w.npy i.npy\n"
+        "  axiswarp call image.npy w.npy i.npy 1 -o smaller.npy   # apply along dimension 1");
+    tables->callback([options] { runTables(*options); });
+}
+
+}  // namespace axiswarp::cli
