@@ -1,0 +1,246 @@
+// Whole-image resizing through the built module: sizes, pass order, exact
+// agreement with a plain double-precision model, constants and alpha.
+#include "resize_pipeline.hpp"
+#include "tool_error.hpp"
+
+#include "module_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace axiswarp::tools;
+using axiswarp::testing::ModuleTest;
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ToolError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(ResizeSize, TargetSizesFollowTheRequest) {
+    using Mode = SizeRequest::Mode;
+    struct Case {
+        ImageSize in;
+        SizeRequest request;
+        ImageSize expected;
+    };
+    const std::vector<Case> cases{
+        {{5, 3}, {Mode::scale, 0.5, 0, 0}, {3, 2}},          // 2.5 and 1.5 round up
+        {{10, 10}, {Mode::scale, 0.01, 0, 0}, {1, 1}},       // never below 1
+        {{1, 1}, {Mode::scale, 3.0, 0, 0}, {3, 3}},
+        {{640, 480}, {Mode::width, 0, 100, 0}, {100, 75}},
+        {{640, 480}, {Mode::height, 0, 0, 100}, {133, 100}},  // 133.33
+        {{3, 2}, {Mode::width, 0, 3, 0}, {3, 2}},
+        {{4, 3}, {Mode::width, 0, 2, 0}, {2, 2}},           // 1.5 rounds up
+        {{1000, 10}, {Mode::width, 0, 10, 0}, {10, 1}},      // 0.1 kept at 1
+        {{7, 9}, {Mode::size, 0, 20, 1}, {20, 1}},
+    };
+    for (const Case& c : cases) {
+        const ImageSize got = targetSize(c.in, c.request);
+        EXPECT_EQ(got, c.expected) << c.in.width << "x" << c.in.height << " -> " << got.width << "x"
+                                   << got.height;
+    }
+    EXPECT_NE(errorOf([] { targetSize({100000, 100000}, {SizeRequest::Mode::scale, 1.0, 0, 0}); })
+                  .find("exceeds the limit"),
+              std::string::npos);
+    EXPECT_NE(errorOf([] { targetSize({10, 10}, {SizeRequest::Mode::scale, 1e300, 0, 0}); }), "no error");
+}
+
+TEST(ResizeSize, CommandLineValuesAreParsedStrictly) {
+    EXPECT_EQ(parseScale("0.25", "--scale"), 0.25);
+    EXPECT_EQ(parseScale("+3", "--scale"), 3.0);
+    EXPECT_EQ(parseLength("640", "--width"), 640u);
+    EXPECT_EQ(parseSize("640x480", "--size"), (ImageSize{640, 480}));
+    EXPECT_EQ(parseSize("1X1", "--size"), (ImageSize{1, 1}));
+    for (const char* bad : {"", "0", "-1", "nan", "inf", "1e999", "abc", "0.5x", " 1"})
+        EXPECT_NE(errorOf([&] { parseScale(bad, "--scale"); }).find("--scale: expected"), std::string::npos) << bad;
+    for (const char* bad : {"", "0", "-5", "2.5", "1e3", "2147483648", "12px"})
+        EXPECT_NE(errorOf([&] { parseLength(bad, "--width"); }).find("--width: expected"), std::string::npos) << bad;
+    for (const char* bad : {"", "640", "0x480", "640x0", "-3x5", "640x", "x480", "64x48x3", "axb"})
+        EXPECT_NE(errorOf([&] { parseSize(bad, "--size"); }).find("--size: expected"), std::string::npos) << bad;
+}
+
+TEST(ResizePlanOrder, TheDimensionThatShrinksMostGoesFirst) {
+    struct Case {
+        ImageSize in, out;
+        int first;
+    };
+    for (const Case& c : {Case{{100, 100}, {50, 25}, 1}, Case{{100, 100}, {25, 50}, 2},
+                          Case{{100, 50}, {50, 25}, 1},   // equal ratios: rows first
+                          Case{{10, 10}, {30, 20}, 1}, Case{{10, 10}, {20, 30}, 2},
+                          Case{{1, 1}, {1, 1}, 1}}) {
+        const ResizePlan plan = planResize(c.in, c.out, {});
+        EXPECT_EQ(plan.passes[0].dim, c.first);
+        EXPECT_EQ(plan.passes[1].dim, 3 - c.first);
+        for (const ResizePass& p : plan.passes)
+            EXPECT_EQ(p.tables.outLength, p.dim == 1 ? c.out.height : c.out.width);
+    }
+}
+
+// The test's own model: one pass along `dim` as plain weighted sums of the
+// tables, optionally rounded half up and saturated like an integer class.
+std::vector<double> modelPass(const std::vector<double>& in, std::uint64_t rows, std::uint64_t cols,
+                              std::uint64_t channels, const Tables& t, int dim, double top) {
+    const std::uint64_t outRows = dim == 1 ? t.outLength : rows;
+    const std::uint64_t outCols = dim == 2 ? t.outLength : cols;
+    std::vector<double> out(outRows * outCols * channels);
+    for (std::uint64_t c = 0; c < channels; ++c)
+        for (std::uint64_t j = 0; j < outCols; ++j)
+            for (std::uint64_t i = 0; i < outRows; ++i) {
+                double sum = 0.0;
+                for (std::uint64_t k = 0; k < t.taps; ++k) {
+                    const auto src = static_cast<std::uint64_t>(t.index(k, dim == 1 ? i : j)) - 1;
+                    const double w = t.weight(k, dim == 1 ? i : j);
+                    sum += w * in[c * rows * cols + (dim == 1 ? j * rows + src : src * rows + i)];
+                }
+                if (top > 0) sum = sum <= 0 ? 0 : sum >= top ? top : std::trunc(sum + 0.5);
+                out[c * outRows * outCols + j * outRows + i] = sum;
+            }
+    return out;
+}
+
+Image makeImage(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth,
+                const std::function<std::uint32_t(std::uint32_t, std::uint32_t, std::uint32_t)>& f) {
+    Image img = Image::blank(w, h, c, depth);
+    for (std::uint32_t k = 0; k < c; ++k)
+        for (std::uint32_t j = 0; j < w; ++j)
+            for (std::uint32_t i = 0; i < h; ++i) img.set(i, j, k, f(i, j, k));
+    return img;
+}
+
+class ResizeThroughModule : public ModuleTest {};
+
+TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
+    struct Size {
+        ImageSize in, out;
+    };
+    for (const Kernel kernel : {Kernel::nearest, Kernel::box, Kernel::triangle, Kernel::cubic,
+                                Kernel::lanczos2, Kernel::lanczos3})
+        for (const int depth : {8, 16})
+            for (const bool precise : {false, true})
+                for (const bool antialias : {true, false})
+                    for (const Size s : {Size{{5, 7}, {9, 4}}, Size{{5, 7}, {2, 12}}, Size{{4, 6}, {2, 3}}}) {
+                        SCOPED_TRACE(std::string(kernelName(kernel)) + " depth " + std::to_string(depth) +
+                                     (precise ? " precise" : "") + (antialias ? " aa" : "") + " to " +
+                                     std::to_string(s.out.width) + "x" + std::to_string(s.out.height));
+                        const std::uint32_t unit = depth == 8 ? 1 : 257;
+                        // A ramp with one bright and one dark outlier, so that ringing
+                        // reaches past both ends of the range.
+                        const Image image = makeImage(s.in.width, s.in.height, 3, depth, [&](auto i, auto j, auto k) {
+                            if (i == 3 && j == 2) return 255 * unit;
+                            if (i == 0 && j == 4) return 0u;
+                            return (20 * i + 9 * j + 25 * k + 3) * unit + (depth == 16 ? 7 * i : 0);
+                        });
+                        ResampleOptions options;
+                        options.kernel = kernel;
+                        options.antialias = antialias;
+                        const ResizePlan plan = planResize(s.in, s.out, options);
+                        const Image got = resizeImage(module(), image, plan, precise);
+
+                        const double top = depth == 8 ? 255.0 : 65535.0;
+                        TableSpec rowSpec{s.in.height, s.out.height, 0.0, kernel, antialias, Border::symmetric};
+                        TableSpec colSpec{s.in.width, s.out.width, 0.0, kernel, antialias, Border::symmetric};
+                        std::vector<double> v(image.sampleCount());
+                        for (std::size_t e = 0; e < v.size(); ++e)
+                            v[e] = std::visit([e](const auto& x) { return double(x[e]); }, image.samples);
+                        const bool rowsFirst = double(s.out.height) / s.in.height <= double(s.out.width) / s.in.width;
+                        const double between = precise ? 0.0 : top;
+                        if (rowsFirst) {
+                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(rowSpec), 1, between);
+                            v = modelPass(v, s.out.height, s.in.width, 3, buildTables(colSpec), 2, top);
+                        } else {
+                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(colSpec), 2, between);
+                            v = modelPass(v, s.in.height, s.out.width, 3, buildTables(rowSpec), 1, top);
+                        }
+                        ASSERT_EQ(got.width, s.out.width);
+                        ASSERT_EQ(got.height, s.out.height);
+                        ASSERT_EQ(got.bitDepth(), depth);
+                        for (std::size_t e = 0; e < v.size(); ++e) {
+                            const double g = std::visit([e](const auto& x) { return double(x[e]); }, got.samples);
+                            ASSERT_EQ(g, v[e]) << "sample " << e;
+                        }
+                    }
+}
+
+TEST_F(ResizeThroughModule, ConstantImagesStayExactlyConstant) {
+    struct Shape {
+        ImageSize in, out;
+    };
+    for (const Kernel kernel : {Kernel::nearest, Kernel::box, Kernel::triangle, Kernel::cubic,
+                                Kernel::lanczos2, Kernel::lanczos3})
+        for (const int depth : {8, 16})
+            for (const std::uint32_t channels : {1u, 2u, 3u, 4u})
+                for (const bool precise : {false, true})
+                    for (const Shape s : {Shape{{13, 9}, {4, 5}}, Shape{{13, 9}, {30, 17}}, Shape{{1, 1}, {3, 2}},
+                                          Shape{{5, 5}, {1, 1}}}) {
+                        const std::uint32_t top = depth == 8 ? 255 : 65535;
+                        for (const std::uint32_t value : {0u, 1u, top / 3, top}) {
+                            SCOPED_TRACE(std::string(kernelName(kernel)) + " depth " + std::to_string(depth) +
+                                         " C=" + std::to_string(channels) + " value " + std::to_string(value));
+                            // Alpha must not be 0, which would zero the colour.
+                            const Image image = makeImage(s.in.width, s.in.height, channels, depth,
+                                                          [&](auto, auto, auto k) {
+                                                              return (channels % 2 == 0 && k == channels - 1) ? top - 5 : value;
+                                                          });
+                            ResampleOptions options;
+                            options.kernel = kernel;
+                            const Image got = resizeImage(module(), image, planResize(s.in, s.out, options), precise);
+                            ASSERT_EQ(got.channels, channels);
+                            for (std::uint32_t k = 0; k < channels; ++k)
+                                for (std::uint32_t j = 0; j < got.width; ++j)
+                                    for (std::uint32_t i = 0; i < got.height; ++i)
+                                        ASSERT_EQ(got.at(i, j, k), (channels % 2 == 0 && k == channels - 1) ? top - 5 : value);
+                        }
+                    }
+}
+
+TEST_F(ResizeThroughModule, TransparentPixelsLeaveNoFringe) {
+    // An opaque coloured disc on fully transparent pixels whose stored colour
+    // is black: any bleed of that black shows as a darker colour at the rim.
+    for (const Kernel kernel : {Kernel::triangle, Kernel::cubic, Kernel::lanczos3})
+        for (const int depth : {8, 16})
+            for (const std::uint32_t channels : {2u, 4u})
+                for (const ImageSize out : {ImageSize{7, 5}, ImageSize{41, 37}}) {
+                    SCOPED_TRACE(std::string(kernelName(kernel)) + " depth " + std::to_string(depth) +
+                                 " C=" + std::to_string(channels) + " to " + std::to_string(out.width));
+                    const std::uint32_t top = depth == 8 ? 255 : 65535;
+                    const std::vector<std::uint32_t> colour{top, top / 2 + 1, 3};
+                    const auto inside = [](std::uint32_t i, std::uint32_t j) {
+                        return (i - 7.5) * (i - 7.5) + (j - 8.5) * (j - 8.5) < 30.0;
+                    };
+                    const Image image = makeImage(18, 15, channels, depth, [&](auto i, auto j, auto k) {
+                        if (!inside(i, j)) return 0u;
+                        return k == channels - 1 ? top : colour[k];
+                    });
+                    ResampleOptions options;
+                    options.kernel = kernel;
+                    const Image got = resizeImage(module(), image, planResize({18, 15}, out, options), false);
+                    std::uint32_t partial = 0;
+                    for (std::uint32_t j = 0; j < got.width; ++j)
+                        for (std::uint32_t i = 0; i < got.height; ++i) {
+                            const std::uint32_t a = got.at(i, j, channels - 1);
+                            if (a > 0 && a < top) ++partial;
+                            for (std::uint32_t k = 0; k + 1 < channels; ++k)
+                                ASSERT_EQ(got.at(i, j, k), a == 0 ? 0 : colour[k]) << i << "," << j << " alpha " << a;
+                        }
+                    EXPECT_GT(partial, 0u) << "no rim pixels: the case tests nothing";
+                }
+}
+
+TEST_F(ResizeThroughModule, AnImageThatDoesNotMatchThePlanIsRefused) {
+    const Image image = Image::blank(4, 3, 1, 8);
+    EXPECT_NE(errorOf([&] { resizeImage(module(), image, planResize({3, 4}, {2, 2}, {}), false); })
+                  .find("the resize plan is for 3x4"),
+              std::string::npos);
+}
+
+}  // namespace
