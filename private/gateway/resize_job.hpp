@@ -6,8 +6,7 @@
 
 #include <zu.h>
 
-#include "kernels/resample_dim1.hpp"
-#include "kernels/resample_dim2.hpp"
+#include "kernels/kernel_select.hpp"
 
 namespace axiswarp {
 
@@ -41,7 +40,9 @@ void ResizeJob::runTyped() const {
     auto* targetReal = static_cast<Element*>(target->realPointer());
     auto* targetImag = static_cast<Element*>(target->imagPointer());
 
-    const Kernel kernel = dim == 1 ? Kernel{&resampleDim1<Element>} : Kernel{&resampleDim2<Element>};
+    // The fast entries choose the instruction-set level themselves and fall
+    // back to the plain template kernels where vectors do not pay.
+    const Kernel kernel = dim == 1 ? Kernel{&resampleDim1Fast<Element>} : Kernel{&resampleDim2Fast<Element>};
     kernel(sourceReal, rows, cols, planes, targetReal, outLength, weights, taps, offsets);
     // The target decides: setup gave it an imaginary block exactly when the
     // source has one, so the imaginary pass always has data to read.
