@@ -1,0 +1,278 @@
+// End-to-end tests of `axiswarp resize`, `tables` and `demo`: the built binary
+// run in a scratch folder.
+#include "image_io.hpp"
+#include "npy_io.hpp"
+#include "resample_tables.hpp"
+
+#include "host_arrays.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace axiswarp::tools;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& text) {
+    std::string quoted(1, '\'');
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + '\'';
+}
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A small image whose samples all differ, in any channel layout and depth.
+Image sample(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth) {
+    Image img = Image::blank(w, h, c, depth);
+    const std::uint32_t top = depth == 8 ? 255 : 65535;
+    for (std::uint32_t k = 0; k < c; ++k)
+        for (std::uint32_t j = 0; j < w; ++j)
+            for (std::uint32_t i = 0; i < h; ++i) img.set(i, j, k, (i * 40 + j * 25 + k * 60) * top / 600);
+    return img;
+}
+
+class CliResize : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("axiswarp_resize_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(work());
+        writeImage(work() / "good.png", sample(12, 8, 3, 8));
+        std::ofstream(work() / "corrupt.png") << "\x89PNG but then nothing useful";
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    fs::path work() const { return root_ / "work"; }
+
+    RunResult run(const std::vector<std::string>& args) const {
+        // Appended piece by piece: chains of + on temporaries trip a false
+        // -Wrestrict warning in GCC 12.
+        std::string command = "cd ";
+        command += quote(work().string());
+        command += " && ";
+        command += quote(AXISWARP_CLI_PATH);
+        for (const std::string& arg : args) {
+            command += ' ';
+            command += quote(arg);
+        }
+        command += " >";
+        command += quote((root_ / "stdout").string());
+        command += " 2>";
+        command += quote((root_ / "stderr").string());
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(root_ / "stdout"), slurp(root_ / "stderr")};
+    }
+
+    // Every file under the working folder, relative to it.
+    std::set<std::string> files() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(work()))
+            if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), work()).string());
+        return names;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(CliResize, HelpExplainsEveryOptionWithExamples) {
+    struct Case {
+        std::string command;
+        std::vector<std::string> mentions;
+    };
+    const std::vector<Case> cases{
+        {"resize", {"--output", "--out-dir", "--scale", "--size", "--width", "--height", "--kernel",
+                    "--no-antialias", "--border", "--precise", "--quality", "--jobs", "--module",
+                    "axiswarp resize "}},
+        {"tables", {"--output", "--scale", "--kernel", "--no-antialias", "--border", "axiswarp tables "}},
+        {"demo", {"--out", "--module", "axiswarp demo"}},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run({c.command, "--help"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("Examples:"), std::string::npos) << r.out;
+        for (const std::string& m : c.mentions) EXPECT_NE(r.out.find(m), std::string::npos) << c.command << ": " << m;
+    }
+}
+
+TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;  // in stderr
+    };
+    const std::vector<Case> cases{
+        {{"resize", "missing.png", "--scale", "0.5", "-o", "out.png"}, "missing.png: cannot open"},
+        {{"resize", "corrupt.png", "--scale", "0.5", "-o", "out.png"}, "corrupt.png: "},
+        {{"resize", "good.png", "--kernel", "bicubic", "--scale", "0.5", "-o", "out.png"}, "unknown kernel 'bicubic'"},
+        {{"resize", "good.png", "--border", "wrap", "--scale", "0.5", "-o", "out.png"}, "unknown border mode 'wrap'"},
+        {{"resize", "good.png", "--size", "0x5", "-o", "out.png"}, "--size: expected"},
+        {{"resize", "good.png", "--size", "-3x5", "-o", "out.png"}, "--size: expected"},
+        {{"resize", "good.png", "--size", "big", "-o", "out.png"}, "--size: expected"},
+        {{"resize", "good.png", "--width", "0", "-o", "out.png"}, "--width: expected"},
+        {{"resize", "good.png", "--scale", "0", "-o", "out.png"}, "--scale: expected"},
+        {{"resize", "good.png", "--scale", "nan", "-o", "out.png"}, "--scale: expected"},
+        {{"resize", "good.png", "--scale", "-2", "-o", "out.png"}, "--scale: expected"},
+        {{"resize", "good.png", "--width", "5", "--size", "4x4", "-o", "out.png"}, "only one of"},
+        {{"resize", "good.png", "-o", "out.png"}, "give the output size"},
+        {{"resize", "good.png", "--scale", "0.5"}, "give the output"},
+        {{"resize", "good.png", "--scale", "0.5", "-o", "no/such/folder/out.png"}, "no/such/folder"},
+        {{"resize", "good.png", "--scale", "0.5", "-o", "out.gif"}, "unsupported image format '.gif'"},
+        {{"resize", "good.png", "good.png", "--scale", "0.5", "-o", "out.png"}, "use --out-dir"},
+        {{"resize", "good.png", "--scale", "0.5", "-o", "good.png"}, "would replace the input"},
+        {{"resize", "good.png", "--scale", "0.5", "--out-dir", "."}, "would replace the input"},
+        {{"resize", "good.png", "--scale", "0.5", "--quality", "0", "-o", "out.jpg"}, "--quality"},
+        {{"resize", "good.png", "--scale", "0.5", "--jobs", "0", "-o", "out.png"}, "--jobs"},
+        {{"resize", "good.png", "--scale", "1e9", "-o", "out.png"}, "good.png: the scale makes the output larger"},
+        {{"resize", "good.png", "--scale", "5000", "-o", "out.png"}, "good.png: an output of 60000x40000 pixels exceeds"},
+        {{"resize", "good.png", "--scale", "0.5", "--module", "nowhere.zupa64", "-o", "out.png"}, "nowhere.zupa64"},
+        {{"tables", "6", "0", "-o", "w.npy", "i.npy"}, "M: expected a whole number"},
+        {{"tables", "six", "4", "-o", "w.npy", "i.npy"}, "N: expected a whole number"},
+        {{"tables", "6", "4", "--kernel", "foo", "-o", "w.npy", "i.npy"}, "unknown kernel 'foo'"},
+        {{"tables", "6", "4", "--scale", "-1", "-o", "w.npy", "i.npy"}, "--scale: expected"},
+        {{"tables", "6", "4", "-o", "w.npy"}, "--output"},
+        {{"tables", "6", "4", "-o", "w.npy", "no/such/i.npy"}, "no/such/i.npy"},
+    };
+    const std::set<std::string> before = files();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_EQ(files(), before);
+    }
+}
+
+TEST_F(CliResize, AModuleFailureGivesStatusOneAndNoOutput) {
+    // The echo module hands its input back unresized.
+    const RunResult r = run({"resize", "good.png", "--scale", "0.5", "--module", AXISWARP_ECHO_MODULE, "-o", "out.png"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("good.png: the module returned"), std::string::npos) << r.err;
+    EXPECT_EQ(files().count("out.png"), 0u);
+}
+
+TEST_F(CliResize, AnExistingOutputIsOnlyReplacedByACompleteNewFile) {
+    std::ofstream(work() / "out.png") << "previous";
+    EXPECT_EQ(run({"resize", "corrupt.png", "--scale", "0.5", "-o", "out.png"}).status, 2);
+    EXPECT_EQ(slurp(work() / "out.png"), "previous");
+    const RunResult r = run({"resize", "good.png", "--scale", "0.5", "-o", "out.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const Image out = readImage(work() / "out.png");
+    EXPECT_EQ(out.width, 6u);
+    EXPECT_EQ(out.height, 4u);
+    EXPECT_EQ(files(), (std::set<std::string>{"good.png", "corrupt.png", "out.png"}));
+}
+
+TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
+    writeImage(work() / "second.jpg", sample(10, 20, 3, 8));
+    const RunResult r = run({"resize", "good.png", "corrupt.png", "second.jpg", "missing.png", "--height", "4",
+                             "--out-dir", "out", "--jobs", "2"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("corrupt.png"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("missing.png"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 of 4 files failed"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(files(), (std::set<std::string>{"good.png", "corrupt.png", "second.jpg", "out/good.png", "out/second.jpg"}));
+    EXPECT_EQ(readImage(work() / "out/good.png").width, 6u);  // 12x8 at height 4
+    EXPECT_EQ(readImage(work() / "out/second.jpg").width, 2u);  // 10x20 at height 4
+}
+
+TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {
+    struct Case {
+        Image input;
+        std::string inName, outName;
+        std::vector<std::string> size;
+        std::uint32_t width, height, channels;
+        int depth;
+        std::string warning;  // expected in stderr, or empty for a silent run
+    };
+    const std::vector<Case> cases{
+        {sample(9, 7, 3, 16), "deep.png", "deep-out.png", {"--scale", "2"}, 18, 14, 3, 16, ""},
+        {sample(9, 7, 2, 8), "ga.png", "ga-out.png", {"--width", "3"}, 3, 2, 2, 8, ""},
+        {sample(9, 7, 4, 16), "rgba.png", "rgba-out.png", {"--size", "4x5"}, 4, 5, 4, 16, ""},
+        {sample(9, 7, 1, 8), "gray.png", "gray-out.png", {"--height", "14", "--precise"}, 18, 14, 1, 8, ""},
+        {sample(1, 1, 3, 8), "dot.png", "dot-out.png", {"--scale", "3"}, 3, 3, 3, 8, ""},
+        {sample(9, 7, 3, 8), "photo.jpg", "photo-out.png", {"--scale", "0.5"}, 5, 4, 3, 8, ""},
+        {sample(9, 7, 4, 8), "alpha.png", "alpha-out.jpg", {"--scale", "0.5"}, 5, 4, 3, 8, "alpha channel dropped"},
+        {sample(9, 7, 1, 16), "deepgray.png", "deepgray-out.jpg", {"--scale", "0.5", "--quality", "100"}, 5, 4, 1, 8,
+         "16-bit samples reduced to 8 bits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inName + " -> " + c.outName);
+        writeImage(work() / c.inName, c.input);
+        std::vector<std::string> args{"resize", c.inName, "-o", c.outName, "--kernel", "lanczos3"};
+        args.insert(args.end(), c.size.begin(), c.size.end());
+        const RunResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (c.warning.empty()) EXPECT_EQ(r.err, "");
+        else EXPECT_NE(r.err.find("warning: " + c.outName + ": " + c.warning), std::string::npos) << r.err;
+        const Image out = readImage(work() / c.outName);
+        EXPECT_EQ(out.width, c.width);
+        EXPECT_EQ(out.height, c.height);
+        EXPECT_EQ(out.channels, c.channels);
+        EXPECT_EQ(out.bitDepth(), c.depth);
+    }
+}
+
+TEST_F(CliResize, TablesWritesTheBuilderTablesForCall) {
+    const RunResult r = run({"tables", "7", "3", "--kernel", "lanczos3", "--no-antialias", "--border", "replicate",
+                             "-o", "w.npy", "i.npy"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Tables expected = buildTables({7, 3, 0.0, Kernel::lanczos3, false, Border::replicate});
+    for (const auto& [name, values] : {std::pair{"w.npy", &expected.weights}, std::pair{"i.npy", &expected.indices}}) {
+        const auto array = readNpy(work() / name);
+        EXPECT_EQ(array->classID(), zuDoubleClass);
+        EXPECT_EQ(zuhost::extents(*array), (std::vector<std::uint64_t>{expected.taps, 3}));
+        EXPECT_EQ(axiswarp::testing::realValues<double>(*array), *values) << name;
+    }
+    // An explicit scale reaches the builder.
+    ASSERT_EQ(run({"tables", "8", "4", "--scale", "0.25", "-o", "w.npy", "i.npy"}).status, 0);
+    EXPECT_EQ(axiswarp::testing::realValues<double>(*readNpy(work() / "i.npy")),
+              buildTables({8, 4, 0.25, Kernel::cubic, true, Border::symmetric}).indices);
+}
+
+TEST_F(CliResize, DemoWritesEveryResultAndALabelledContactSheet) {
+    const RunResult r = run({"demo", "--out", "d"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::set<std::string> expected{"d/chart.png", "d/star.png", "d/contact-sheet.png"};
+    for (std::string_view kernel : kernelNames()) {
+        const std::string k(kernel);
+        expected.insert({"d/down-" + k + "-aa.png", "d/down-" + k + "-noaa.png", "d/up-" + k + ".png"});
+        EXPECT_NE(r.out.find(" " + k + " "), std::string::npos) << r.out;
+    }
+    std::set<std::string> written = files();
+    written.erase("good.png");
+    written.erase("corrupt.png");
+    EXPECT_EQ(written, expected);
+    const Image small = readImage(work() / "d/down-cubic-aa.png");
+    EXPECT_EQ(small.width, 128u);
+    EXPECT_EQ(small.height, 128u);
+    const Image large = readImage(work() / "d/up-lanczos3.png");
+    EXPECT_EQ(large.width, 384u);
+    EXPECT_GT(readImage(work() / "d/contact-sheet.png").width, 6 * 384u);
+}
+
+}  // namespace
