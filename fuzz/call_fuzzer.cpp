@@ -467,6 +467,13 @@ void checkOutput(const Call& call, const Prediction& p, const zuArray* output) {
 
 }  // namespace
 
+// The module is loaded before the first input, so that libFuzzer registers
+// its coverage counters with those of the fuzzer binary from the start.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    module();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ByteReader reader(data, size);
     const Call call = decodeCall(reader);

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Writes the hand-made seed inputs of the call fuzzer into fuzz/corpus/call.
+"""Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/.
 
-Each seed is encoded in the byte layout that call_fuzzer.cpp decodes, so it
-starts the fuzzer from a well-formed call of every kind: each family of
-classes, both dimensions, complex images, three-dimensional images, K = 0,
-outputs wide enough for full blocks of eight columns, and one call for each
-error path.
+Call seeds (fuzz/corpus/call) are encoded in the byte layout that
+call_fuzzer.cpp decodes, so they start the fuzzer from a well-formed call of
+every kind: each family of classes, both dimensions, complex images,
+three-dimensional images, K = 0, outputs wide enough for full blocks of eight
+columns, and one call for each error path.
+
+.npy seeds (fuzz/corpus/npy) are small valid files of each kind the reader
+takes: both byte orders, both memory orders, bool, complex floats, complex
+integers as a structured dtype, 0-d, 1-d and empty arrays, header version 2.
 """
 import os
 import struct
@@ -167,12 +171,46 @@ SEEDS = {
 }
 
 
-def main():
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus", "call")
-    os.makedirs(target, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(target, name), "wb") as f:
+def npy(descr, shape, payload, fortran=False, version=1):
+    shape_text = "(" + "".join(f"{d}, " for d in shape).rstrip(" ")
+    if len(shape) > 1:
+        shape_text = shape_text.rstrip(",")
+    shape_text += ")"
+    order = "True" if fortran else "False"
+    header = f"{{'descr': {descr}, 'fortran_order': {order}, 'shape': {shape_text}, }}"
+    preamble = 10 if version == 1 else 12
+    total = (preamble + len(header) + 1 + 63) // 64 * 64
+    header = header + " " * (total - preamble - len(header) - 1) + "\n"
+    length = struct.pack("<H" if version == 1 else "<I", len(header))
+    return b"\x93NUMPY" + bytes([version, 0]) + length + header.encode("latin1") + payload
+
+
+NPY_SEEDS = {
+    "f8_c_order_2x3": npy("'<f8'", [2, 3], struct.pack("<6d", 1, 2, 3, 4.5, -0.0, float("nan"))),
+    "f4_fortran_3x2": npy("'<f4'", [3, 2], struct.pack("<6f", 1, 2, 3, 4, 5, 6), fortran=True),
+    "i2_big_endian_2x2x2": npy("'>i2'", [2, 2, 2], struct.pack(">8h", *range(-4, 4))),
+    "u8_1d": npy("'<u8'", [3], struct.pack("<3Q", 0, 1, 2**64 - 1)),
+    "b1_bool": npy("'|b1'", [2, 2], bytes([0, 1, 2, 255])),
+    "u1_0d": npy("'|u1'", [], bytes([7])),
+    "c16_complex": npy("'<c16'", [2], struct.pack("<4d", 1, -1, 0.5, 2)),
+    "c8_big_endian": npy("'>c8'", [1, 2], struct.pack(">4f", 1, 2, 3, 4)),
+    "i4_structured_complex": npy("[('re', '<i4'), ('im', '<i4')]", [2, 1], struct.pack("<4i", 1, 2, -3, 4)),
+    "i8_empty_0x5": npy("'<i8'", [0, 5], b""),
+    "u2_version2": npy("'<u2'", [2, 3], struct.pack("<6H", *range(6)), version=2),
+}
+
+
+def write_all(directory, seeds):
+    os.makedirs(directory, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(directory, name), "wb") as f:
             f.write(data)
+
+
+def main():
+    corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+    write_all(os.path.join(corpus, "call"), SEEDS)
+    write_all(os.path.join(corpus, "npy"), NPY_SEEDS)
 
 
 if __name__ == "__main__":
