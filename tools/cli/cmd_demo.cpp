@@ -177,9 +177,11 @@ void registerDemoCommand(CLI::App& app) {
     CLI::App* demo = app.add_subcommand(
         "demo", "Resize a built-in test chart with every kernel and write a contact sheet.");
     demo->add_option("--out", options->out, "Folder for the results (created if missing)")
+        ->type_name("DIR")
         ->capture_default_str();
     demo->add_option("--module", options->module,
-                     "Module file to load (default: the module this build made)");
+                     "Module file to load (default: the module this build made)")
+        ->type_name("FILE");
     demo->footer(
         "Needs no files and no network. A 512x512 chart (zone plate, fine lines, a star,\n"
         "a slanted edge, colour gradient and squares, lettering) is resized to 1/4 with every\n"

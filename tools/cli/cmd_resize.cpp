@@ -285,50 +285,63 @@ void registerResizeCommand(CLI::App& app) {
     auto options = std::make_shared<ResizeOptions>();
     CLI::App* resize = app.add_subcommand(
         "resize", "Resize PNG and JPEG images: two module calls per image, files in parallel.");
-    resize->add_option("IN", options->inputs, "Input images (.png, .jpg, .jpeg)")->required();
+    resize->add_option("IN", options->inputs, "Input images (.png, .jpg, .jpeg)")
+        ->type_name("FILE")
+        ->required();
 
     CLI::Option* output = resize->add_option(
         "-o,--output", options->output,
-        "Output file for a single input; its extension chooses the format");
+        "Output file for a single input; its extension chooses the format")
+        ->type_name("OUT");
     CLI::Option* outDir = resize->add_option(
         "--out-dir", options->outDir,
-        "Folder for the outputs, each under its input's file name (created if missing)");
+        "Folder for the outputs, each under its input's file name (created if missing)")
+        ->type_name("DIR");
     output->excludes(outDir);
 
     resize->add_option("--scale", options->scale,
                        "Multiply both lengths by S: each becomes round(n*S), at least 1")
+        ->type_name("S")
         ->group("Output size (give one)");
     resize->add_option("--size", options->size, "Exact output size WIDTHxHEIGHT, e.g. 640x480")
+        ->type_name("WxH")
         ->group("Output size (give one)");
     resize->add_option("--width", options->width,
                        "Output width; alone, the height follows the aspect ratio")
+        ->type_name("W")
         ->group("Output size (give one)");
     resize->add_option("--height", options->height,
                        "Output height; alone, the width follows the aspect ratio")
+        ->type_name("H")
         ->group("Output size (give one)");
 
     resize->add_option("--kernel", options->kernel,
                        "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")
+        ->type_name("K")
         ->capture_default_str();
     resize->add_flag("--no-antialias", options->noAntialias,
                      "When shrinking, do not widen the kernel (faster, but fine detail aliases)");
     resize->add_option("--border", options->border,
                        "Samples beyond the edge: symmetric (mirrored) or replicate (edge repeated)")
+        ->type_name("B")
         ->capture_default_str();
     resize->add_flag("--precise", options->precise,
                      "Resample in double and round once at the end (always so for images with "
                      "alpha); by default each pass rounds to the image's own class");
     resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
+        ->type_name("Q")
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
     resize->add_option("-j,--jobs", options->jobs,
                        "Files resized at once (default: one per core)")
+        ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
     resize->add_option("--module", options->module,
-                       "Module file to load (default: the module this build made)");
+                       "Module file to load (default: the module this build made)")
+        ->type_name("FILE");
     resize->footer(
         "Each image is resized by two calls of the module, one per dimension, the one that\n"
-        "shrinks most first. 8- and 16-bit PNGs keep their depth; gray, gray+alpha, RGB and\n"
+        "shrinks most (or grows least) first. 8- and 16-bit PNGs keep their depth; gray, gray+alpha, RGB and\n"
         "RGBA keep their channels. Colour is resampled premultiplied by alpha, so fully\n"
         "transparent pixels never darken their neighbours. A JPEG output drops alpha and\n"
         "reduces 16-bit samples to 8 bits, with a warning.\n"

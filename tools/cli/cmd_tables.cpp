@@ -82,24 +82,29 @@ void registerTablesCommand(CLI::App& app) {
     CLI::App* tables = app.add_subcommand(
         "tables", "Write the weight and index tables that resize a length N to M, as .npy files.");
     tables->add_option("N", options->inLength, "Input length (samples along the resized dimension)")
+        ->type_name("INT")
         ->required();
-    tables->add_option("M", options->outLength, "Output length")->required();
+    tables->add_option("M", options->outLength, "Output length")->type_name("INT")->required();
     tables->add_option("-o,--output", options->outputs,
                        "The two files to write: the K-by-M weights, then the K-by-M one-based "
                        "source indices (both double)")
+        ->type_name("FILE")
         ->expected(2)
         ->required();
     tables->add_option("--scale", options->scale,
                        "Scale of the geometry, a positive number (default: M/N, which maps the "
-                       "input exactly onto the output)");
+                       "input exactly onto the output)")
+        ->type_name("S");
     tables->add_option("--kernel", options->kernel,
                        "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")
+        ->type_name("K")
         ->capture_default_str();
     tables->add_flag("--no-antialias", options->noAntialias,
                      "When shrinking, do not widen the kernel by 1/scale (faster, but aliases)");
     tables->add_option("--border", options->border,
                        "How positions beyond the edge fold back: symmetric (mirror, edge sample "
                        "repeated) or replicate (clamp to the edge sample)")
+        ->type_name("B")
         ->capture_default_str();
     tables->footer(
         "K, the number of taps, is the smallest that represents the resize; every column of\n"
