@@ -18,6 +18,7 @@
 #include <zuhost/standin_host.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -42,10 +43,13 @@ using axiswarp::fuzz::ByteReader;
 using zuhost::ArrayOptions;
 using zuhost::ArrayPtr;
 
-// Bounds that keep one execution well under a millisecond: no array holds
-// more than this many elements, so no output sample has more taps and no
-// output more samples per tap than that.
-constexpr std::uint64_t kMaxElements = 256;
+// Bounds that keep one execution short: no array holds more than
+// kMaxElements elements, and a call whose work (taps times output samples,
+// bounded by the weights' size times the image's) would exceed kMaxWork is
+// not made. The largest extents still cross every block, strip, tile and
+// gather size of the vectorised kernels.
+constexpr std::uint64_t kMaxElements = 4096;
+constexpr std::uint64_t kMaxWork = std::uint64_t{1} << 20;
 constexpr int kMaxInputs = 6;
 
 struct Expected {
@@ -140,8 +144,13 @@ double decodeIndex(ByteReader& r, std::uint64_t extent) {
     const std::uint8_t selector = r.byte();
     const double e = static_cast<double>(extent);
     if (selector < 200) {
-        const double whole = 1.0 + static_cast<double>(extent == 0 ? 0 : r.byte() % extent);
-        return whole + r.pick({0.0, 0.0, 0.5, 0.25, 0.999999, nextBelow(1.0)});
+        // Two bytes pick the position along extents too long for one.
+        const std::uint64_t pick = extent > 255 ? r.raw<std::uint16_t>() : r.byte();
+        const double whole = 1.0 + static_cast<double>(extent == 0 ? 0 : pick % extent);
+        // The largest double below the next position: whole + nextBelow(1.0)
+        // would round up to it from 2 on.
+        const unsigned fraction = r.below(6);
+        return fraction == 5 ? nextBelow(whole + 1.0) : whole + std::array{0.0, 0.0, 0.5, 0.25, 0.999999}[fraction];
     }
     switch (selector % 20) {
         case 0: return 0.0;
@@ -200,9 +209,12 @@ ArrayOptions decodeOptions(ByteReader& r) {
 
 std::uint64_t decodeExtent(ByteReader& r) {
     const std::uint8_t b = r.byte();
-    // Mostly 0 to 8; now and then up to 19, so that dimension-2 outputs get
-    // both full blocks of eight columns and a remainder.
-    return (b & 0x80) != 0 ? (b & 0x7F) % 20 : b % 9;
+    // Mostly 0 to 8; often 9 to 40, enough for full blocks of eight output
+    // columns, vectors of rows and groups of gathered taps with remainders;
+    // now and then up to 551, past the kernels' tile and strip sizes.
+    if (b < 128) return b % 9;
+    if (b < 224) return 9 + (b - 128) % 32;
+    return 41 + 2 * std::uint64_t{r.byte()};
 }
 
 std::vector<std::uint64_t> decodeShape(ByteReader& r, Role role) {
@@ -219,7 +231,7 @@ std::vector<std::uint64_t> decodeShape(ByteReader& r, Role role) {
     std::uint64_t count = 1;
     for (std::size_t d = 0; d < rank; ++d) {
         std::uint64_t extent = decodeExtent(r);
-        if (count * extent > kMaxElements) extent = 1;
+        if (count * extent > kMaxElements) extent = kMaxElements / count;
         count *= extent == 0 ? 1 : extent;
         dims.push_back(extent);
     }
@@ -232,6 +244,7 @@ struct Call {
     std::vector<ArrayPtr> arrays;
     double dimValue = 0.0;
     int nlhs = 1;
+    const char* simdLevel = nullptr;  // AXISWARP_SIMD for the call; null leaves it unset
 };
 
 void fillDoubles(ByteReader& r, double* data, std::uint64_t count, Role role, std::uint64_t extent,
@@ -252,6 +265,9 @@ Call decodeCall(ByteReader& r) {
     const int inputs = countByte < 224 ? 4 : countByte % (kMaxInputs + 1);
     call.nlhs = static_cast<int>(r.below(3));
     call.dimValue = decodeDimValue(r);
+    // Every instruction-set level the module can run at (it caps a request
+    // at what the processor has) is compared with the same plain reference.
+    call.simdLevel = r.pick<const char*>({nullptr, "scalar", "sse2", "avx2"});
 
     std::vector<std::uint64_t> weightShape;
     for (int position = 0; position < inputs; ++position) {
@@ -304,7 +320,7 @@ std::string text(const Parts&... parts) {
 std::string describe(const Call& call) {
     std::ostringstream text;
     text << "call with " << call.arrays.size() << " inputs, dim value " << call.dimValue << ", nlhs "
-         << call.nlhs << "\n";
+         << call.nlhs << ", AXISWARP_SIMD " << (call.simdLevel != nullptr ? call.simdLevel : "unset") << "\n";
     for (const ArrayPtr& array : call.arrays) {
         text << "  class " << array->classID() << " (stored " << array->storedClassID << "), extents";
         for (std::uint64_t d = 0; d < array->numDims; ++d) text << " " << array->dims[d];
@@ -467,6 +483,18 @@ void checkOutput(const Call& call, const Prediction& p, const zuArray* output) {
 
 }  // namespace
 
+static void setSimdLevel(const char* level) {
+#if defined(_WIN32)
+    _putenv_s("AXISWARP_SIMD", level != nullptr ? level : "");
+#else
+    if (level != nullptr) {
+        setenv("AXISWARP_SIMD", level, 1);
+    } else {
+        unsetenv("AXISWARP_SIMD");
+    }
+#endif
+}
+
 // The module is loaded before the first input, so that libFuzzer registers
 // its coverage counters with those of the fuzzer binary from the start.
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -480,7 +508,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Prediction prediction = predict(call);
 
     std::vector<const zuArray*> args;
-    for (const ArrayPtr& array : call.arrays) args.push_back(array.get());
+    std::uint64_t work = 1;
+    for (const ArrayPtr& array : call.arrays) {
+        args.push_back(array.get());
+        if (args.size() <= 2) work *= std::max<std::uint64_t>(zuhost::numberOfElements(*array), 1);
+    }
+    if (work > kMaxWork) return 0;
+    setSimdLevel(call.simdLevel);
 
     const zuhost::Counts before = zuhost::liveCounts();
     zuhost::CallOutcome outcome = module().call(args, call.nlhs);

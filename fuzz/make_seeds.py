@@ -29,13 +29,23 @@ WEIGHT = {0.0: 0, 1.0: 2, -1.0: 3, 0.5: 4, 0.25: 5, 2.0: 7, 255.5: 9, 1e308: 12,
 
 
 def extents(dims):
-    # Extents up to 8 are one byte below 0x80; larger ones set the high bit.
-    return bytes(e if e <= 8 else 0x80 | e for e in dims)
+    # decodeExtent: 0..8 as themselves, 9..40 from 128 on, 41 + 2n as 224, n.
+    out = bytearray()
+    for e in dims:
+        if e <= 8:
+            out.append(e)
+        elif e <= 40:
+            out.append(128 + e - 9)
+        else:
+            assert (e - 41) % 2 == 0 and e <= 551
+            out += bytes([224, (e - 41) // 2])
+    return bytes(out)
 
 
-def header(inputs=4, dim=1.0):
+def header(inputs=4, dim=1.0, simd=0):
+    """simd: 0 leaves AXISWARP_SIMD unset, 1 to 3 ask for scalar, sse2, avx2."""
     count = 0 if inputs == 4 else 224 + (inputs - 224 % 7) % 7
-    return bytes([count, 1, DIM_VALUE[dim]])
+    return bytes([count, 1, DIM_VALUE[dim], simd])
 
 
 def options(complex_=False, numeric=None, sparse=False):
@@ -71,11 +81,13 @@ def weights(k, l, values):
     return bytes(out)
 
 
-def indices(values):
-    """values: (whole position counted from 1, fraction selector) pairs."""
+def indices(values, extent=1):
+    """values: (whole position counted from 1, fraction selector) pairs;
+    extent: the image's extent along the resized dimension."""
     out = bytearray([0]) + options() + bytes([0])  # same shape as the weights
     for whole, fraction in values:
-        out += bytes([0, whole - 1, fraction])
+        position = struct.pack("<H", whole - 1) if extent > 255 else bytes([whole - 1])
+        out += bytes([0]) + position + bytes([fraction])
     return bytes(out)
 
 
@@ -90,8 +102,8 @@ def dim_argument():
     return bytes([0]) + options() + bytes([0])
 
 
-def call(*parts, inputs=4, dim=1.0):
-    return header(inputs, dim) + b"".join(parts)
+def call(*parts, inputs=4, dim=1.0, simd=0):
+    return header(inputs, dim, simd) + b"".join(parts)
 
 
 SEEDS = {
@@ -142,6 +154,28 @@ SEEDS = {
         weights(0, 4, []),
         indices([]),
         dim_argument()),
+    # Shapes past the vectorised kernels' block, tile, chunk and gather
+    # sizes, at each instruction-set level.
+    "uint8_dim1_tiles_avx2": call(
+        image("uint8", [301, 3], [(i * 37) % 256 for i in range(903)]),
+        weights(40, 2, [[0.25, 0.5, -1.0, 2.0][i % 4] for i in range(80)]),
+        indices([(1 + (i * 7) % 301, i % 6) for i in range(80)], extent=301),
+        dim_argument(), simd=3),
+    "single_dim2_blocks_sse2": call(
+        image("single", [37, 9], [float(i % 50) - 20.5 for i in range(333)]),
+        weights(3, 20, [[0.25, 0.5, 0.25][i % 3] for i in range(60)]),
+        indices([(1 + (i // 3 + i % 3) % 9, 0) for i in range(60)]),
+        dim_argument(), dim=2.0, simd=2),
+    "int16_dim1_chunk_scalar": call(
+        image("int16", [5, 4], [(-1) ** i * i * 1000 for i in range(20)]),
+        weights(1, 71, [[1.0, 0.5, 2.0][i % 3] for i in range(71)]),
+        indices([(1 + i % 5, i % 6) for i in range(71)]),
+        dim_argument(), simd=1),
+    "double_dim2_wide_avx2": call(
+        image("double", [20, 3], [i / 7 for i in range(60)]),
+        weights(2, 41, [[0.5, 0.5, 1.0, 0.0][i % 4] for i in range(82)]),
+        indices([(1 + i % 3, 0) for i in range(82)]),
+        dim_argument(), dim=2.0, simd=3),
     # One error per path.
     "three_inputs": call(
         image("double", [2, 2], [1.0, 2.0, 3.0, 4.0]),
