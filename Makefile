@@ -35,5 +35,16 @@ test-asan:
 	  CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DAXISWARP_SANITIZE=ON $(CMAKE_FLAGS)"
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
+# Kernel benchmarks (medians of 5) with ratios, then the peer libraries on the
+# same jobs. Not part of `make test`; quote figures from a quiet machine.
+bench:
+	@scripts/ensure-deps.sh build bench
+	@$(MAKE) --no-print-directory build BUILD_DIR=build-bench \
+	  CMAKE_FLAGS="-DAXISWARP_BUILD_BENCH=ON -DAXISWARP_BUILD_TESTS=OFF $(CMAKE_FLAGS)"
+	./build-bench/bench/axiswarp_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+	  --benchmark_out=build-bench/kernels.json --benchmark_out_format=json
+	/usr/bin/python3 bench/summarize.py build-bench/kernels.json
+	/usr/bin/python3 bench/peers.py --bench ./build-bench/bench/axiswarp_bench
+
 clean:
 	rm -rf $(BUILD_DIR) build-asan

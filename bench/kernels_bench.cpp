@@ -10,7 +10,7 @@
 //           them read, half written), the memory-bandwidth limit.
 // J1 and J2 are also timed as whole calls of the built module through the
 // stand-in host (table to offsets, output array, kernels), two calls per
-// resize. bench/summarize.py turns the medians into ratios.
+// resize, and the host's creation of those output arrays alone. bench/summarize.py turns the medians into ratios.
 //
 // Items are output samples; bytes are the source read plus the target
 // written.
@@ -228,6 +228,21 @@ void registerModuleJob(const std::string& name, zuClassID classID, std::function
     })->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// What the stand-in host spends creating the output arrays of those calls
+// (allocation, its poison fill, first-touch page faults): part of the module
+// call time that is not the module's.
+void registerHostArrays(const std::string& name, zuClassID classID, std::function<std::vector<Pass>()> makePasses) {
+    benchmark::RegisterBenchmark((name + "/host-arrays").c_str(), [classID, makePasses](benchmark::State& state) {
+        const std::vector<Pass> passes = makePasses();
+        for (auto _ : state) {
+            for (const Pass& pass : passes) {
+                zuhost::ArrayPtr output = zuhost::createArray(classID, {pass.outRows(), pass.outCols(), pass.planes});
+                benchmark::DoNotOptimize(output->realPointer());
+            }
+        }
+    })->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 // The photograph jobs: 3000-by-4000 colour, three planes.
 constexpr u64 kPhotoRows = 3000, kPhotoCols = 4000, kPhotoPlanes = 3;
 
@@ -260,7 +275,9 @@ void registerAll() {
     registerJob<uint8>("J1/pair-rows-first", shrinkRowsFirst);
     registerJob<uint8>("J1/pair-cols-first", shrinkColumnsFirst);
     registerModuleJob<uint8>("J1/pair-rows-first", zuUint8Class, shrinkRowsFirst);
+    registerHostArrays("J1/pair-rows-first", zuUint8Class, shrinkRowsFirst);
     registerModuleJob<uint8>("J1/pair-cols-first", zuUint8Class, shrinkColumnsFirst);
+    registerHostArrays("J1/pair-cols-first", zuUint8Class, shrinkColumnsFirst);
 
     // J2: the same image enlarged twice, cubic.
     registerJob<uint8>("J2/rows-of-full", [] { return std::vector<Pass>{enlargeRowsFirst()[0]}; });
@@ -270,7 +287,9 @@ void registerAll() {
     registerJob<uint8>("J2/pair-rows-first", enlargeRowsFirst);
     registerJob<uint8>("J2/pair-cols-first", enlargeColumnsFirst);
     registerModuleJob<uint8>("J2/pair-rows-first", zuUint8Class, enlargeRowsFirst);
+    registerHostArrays("J2/pair-rows-first", zuUint8Class, enlargeRowsFirst);
     registerModuleJob<uint8>("J2/pair-cols-first", zuUint8Class, enlargeColumnsFirst);
+    registerHostArrays("J2/pair-cols-first", zuUint8Class, enlargeColumnsFirst);
 
     // J3: double 2048-by-2048 halved, lanczos3 (antialiased).
     const auto j3 = [] {
