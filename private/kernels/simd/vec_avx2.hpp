@@ -22,6 +22,8 @@ struct Vec {
     static D add(D a, D b) noexcept { return _mm256_add_pd(a, b); }
     static D mul(D a, D b) noexcept { return _mm256_mul_pd(a, b); }
 
+    static void prefetch(const void* p) noexcept { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+
     // m[k] lane l becomes m[l] lane k.
     static void transpose(D (&m)[lanes]) noexcept {
         const D even01 = _mm256_unpacklo_pd(m[0], m[1]);  // m0[0] m1[0] m0[2] m1[2]

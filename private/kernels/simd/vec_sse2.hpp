@@ -25,6 +25,8 @@ struct Vec {
     static D add(D a, D b) noexcept { return _mm_add_pd(a, b); }
     static D mul(D a, D b) noexcept { return _mm_mul_pd(a, b); }
 
+    static void prefetch(const void* p) noexcept { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+
     // m[k] lane l becomes m[l] lane k.
     static void transpose(D (&m)[lanes]) noexcept {
         const D first = _mm_unpacklo_pd(m[0], m[1]);
