@@ -139,4 +139,15 @@ void writeFileAtomically(const std::filesystem::path& target, std::span<const st
     file.commit();
 }
 
+std::string fileIdentity(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return "inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    }
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+    const std::filesystem::path absolute = ec ? std::filesystem::absolute(path, ec) : canonical;
+    return "path " + absolute.lexically_normal().string();
+}
+
 }  // namespace axiswarp::tools

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace axiswarp::tools {
@@ -46,6 +47,12 @@ private:
 
 // Writes the whole buffer to `target` through an AtomicFile.
 void writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);
+
+// A key that two paths share exactly when they name the same file: the
+// device and inode of an existing file (so hard and symbolic links and any
+// spelling of the path are caught), otherwise the normalised absolute path.
+// Compare the key of an output with those of the inputs before writing.
+std::string fileIdentity(const std::filesystem::path& path);
 
 }  // namespace axiswarp::tools
 

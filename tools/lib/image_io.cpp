@@ -53,9 +53,10 @@ void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t h
     // width and height are below 2^32 each, so the product cannot wrap.
     const std::uint64_t pixels = width * height;
     if (pixels > options.maxPixels)
-        fail(name, "the image is " + std::to_string(width) + "x" + std::to_string(height) + " = " +
-                       std::to_string(pixels) + " pixels, more than the limit of " +
-                       std::to_string(options.maxPixels));
+        throw LimitError(LimitError::Kind::imagePixels,
+                         std::string(name) + ": the image is " + std::to_string(width) + "x" +
+                             std::to_string(height) + " = " + std::to_string(pixels) +
+                             " pixels, more than the limit of " + std::to_string(options.maxPixels));
 }
 
 // Size of an interleaved buffer of `rowBytes` by `height`, refused when it
@@ -68,12 +69,13 @@ std::size_t bufferBytes(std::string_view name, std::uint64_t rowBytes, std::uint
 
 // Interleaved rows (as the codecs store pixels) to and from the planar,
 // column-major layout of Image. `bytesPerSample` 2 means big-endian uint16.
+// `rows` holds `count` image rows from `first` on.
 template <class T>
-void rowsToPlanes(const unsigned char* rows, std::size_t rowBytes, Image& image,
-                  std::vector<T>& out) {
+void rowsToPlanes(const unsigned char* rows, std::size_t rowBytes, std::uint32_t first,
+                  std::uint32_t count, Image& image, std::vector<T>& out) {
     const std::uint32_t c = image.channels;
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        const unsigned char* row = rows + y * rowBytes;
+    for (std::uint32_t y = first; y < first + count; ++y) {
+        const unsigned char* row = rows + (y - first) * rowBytes;
         for (std::uint32_t x = 0; x < image.width; ++x) {
             for (std::uint32_t k = 0; k < c; ++k) {
                 const std::size_t s = std::size_t{x} * c + k;
@@ -142,6 +144,7 @@ struct PngState {
     // image geometry after transforms, or to be written
     png_uint_32 width = 0;
     png_uint_32 height = 0;
+    std::uint64_t storedRowBits = 0;  // one row as the file stores it, before any transform
     int channels = 0;
     int bitDepth = 0;
     int colorType = 0;
@@ -196,6 +199,8 @@ bool pngReadHeader(PngState* s) {
     png_read_info(s->png, s->info);
     const int colorType = png_get_color_type(s->png, s->info);
     const int depth = png_get_bit_depth(s->png, s->info);
+    s->storedRowBits = std::uint64_t{png_get_image_width(s->png, s->info)} *
+                       png_get_channels(s->png, s->info) * static_cast<unsigned>(depth);
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s->png);
     if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
     if (png_get_valid(s->png, s->info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(s->png);
@@ -304,8 +309,8 @@ struct JpegReadState {
     bool cmyk;
     unsigned width, height;
     int components;
-    std::size_t rowBytes;
     JSAMPARRAY rows;
+    unsigned bandRows;  // rows to read into `rows` by the next jpegReadBand
 };
 
 bool jpegReadHeader(JpegReadState* s) {
@@ -335,7 +340,7 @@ bool jpegReadHeader(JpegReadState* s) {
     return true;
 }
 
-bool jpegReadRows(JpegReadState* s) {
+bool jpegStart(JpegReadState* s) {
     if (setjmp(s->err.jump)) return false;
     jpeg_start_decompress(&s->cinfo);
     if (s->cinfo.output_width != s->width || s->cinfo.output_height != s->height ||
@@ -343,9 +348,25 @@ bool jpegReadRows(JpegReadState* s) {
         std::snprintf(s->err.message, sizeof s->err.message, "unexpected decoder output layout");
         return false;
     }
-    while (s->cinfo.output_scanline < s->cinfo.output_height)
-        jpeg_read_scanlines(&s->cinfo, s->rows + s->cinfo.output_scanline,
-                            s->cinfo.output_height - s->cinfo.output_scanline);
+    return true;
+}
+
+bool jpegReadBand(JpegReadState* s) {
+    if (setjmp(s->err.jump)) return false;
+    for (unsigned done = 0; done < s->bandRows;) {
+        const JDIMENSION got = jpeg_read_scanlines(&s->cinfo, s->rows + done, s->bandRows - done);
+        // A memory source never suspends; no progress means no more data.
+        if (got == 0) {
+            std::snprintf(s->err.message, sizeof s->err.message, "the decoder stopped early");
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+bool jpegFinish(JpegReadState* s) {
+    if (setjmp(s->err.jump)) return false;
     jpeg_finish_decompress(&s->cinfo);
     return true;
 }
@@ -447,7 +468,12 @@ std::string formatHint(std::span<const std::byte> bytes) {
 std::vector<std::byte> readWholeFile(const std::filesystem::path& path, std::string_view name,
                                      const ImageReadOptions& options) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) fail(name, "is a folder, not an image file");
+    // Before opening: opening a FIFO would wait for a writer, and a device
+    // has no size to check.
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) fail(name, "is a folder, not an image file");
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        fail(name, "is not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
@@ -457,8 +483,9 @@ std::vector<std::byte> readWholeFile(const std::filesystem::path& path, std::str
     const std::uint64_t size = std::filesystem::file_size(path, ec);
     if (ec) fail(name, "cannot read its size: " + ec.message());
     if (size > options.maxFileBytes)
-        fail(name, "the file has " + std::to_string(size) + " bytes, more than the limit of " +
-                       std::to_string(options.maxFileBytes));
+        throw LimitError(LimitError::Kind::imageFileBytes,
+                         std::string(name) + ": the file has " + std::to_string(size) +
+                             " bytes, more than the limit of " + std::to_string(options.maxFileBytes));
     if (size > std::numeric_limits<std::size_t>::max()) fail(name, "the file is too large");
     std::vector<std::byte> bytes(static_cast<std::size_t>(size));
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -534,6 +561,19 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
     if (!pngReadHeader(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
 
     checkPixelLimit(name, s.width, s.height, options);
+    // Deflate expands its input at most 1032-fold, so a file this small cannot
+    // hold the rows its header announces. Refusing here keeps a lying header
+    // from costing the memory of the image it claims.
+    constexpr std::uint64_t kMaxDeflateRatio = 1032;
+    const std::uint64_t fileBytes = bytes.size();
+    const std::uint64_t mostInflated =
+        fileBytes > std::numeric_limits<std::uint64_t>::max() / kMaxDeflateRatio
+            ? std::numeric_limits<std::uint64_t>::max()
+            : fileBytes * kMaxDeflateRatio;
+    if (s.storedRowBits / 8 > mostInflated / s.height)
+        fail(name, "the file is too small to hold the " + std::to_string(s.width) + "x" +
+                       std::to_string(s.height) +
+                       " image its header announces (it is truncated or its header is wrong)");
     const int bytesPerSample = s.bitDepth / 8;
     if ((s.bitDepth != 8 && s.bitDepth != 16) || s.channels < 1 || s.channels > 4 ||
         s.rowBytes != std::size_t{s.width} * static_cast<std::size_t>(s.channels * bytesPerSample))
@@ -547,7 +587,8 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
     if (!pngReadRows(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
 
     Image image = Image::blank(s.width, s.height, static_cast<std::uint32_t>(s.channels), s.bitDepth);
-    std::visit([&](auto& v) { rowsToPlanes(buffer.data(), s.rowBytes, image, v); }, image.samples);
+    std::visit([&](auto& v) { rowsToPlanes(buffer.data(), s.rowBytes, 0, s.height, image, v); },
+               image.samples);
     return image;
 }
 
@@ -606,15 +647,31 @@ Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
     if (s.cmyk) fail(name, "CMYK JPEG images are not supported");
 
     checkPixelLimit(name, s.width, s.height, options);
-    s.rowBytes = std::size_t{s.width} * static_cast<std::size_t>(s.components);
-    std::vector<unsigned char> buffer(bufferBytes(name, s.rowBytes, s.height));
-    std::vector<JSAMPROW> rows(s.height);
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * s.rowBytes;
-    s.rows = rows.data();
-    if (!jpegReadRows(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
+    // JPEG data has no useful lower bound on its size (an arithmetic-coded
+    // flat image is almost nothing), so a header cannot be checked against
+    // the file. Memory is instead taken band by band as rows are decoded: a
+    // file that runs out of data fails after the rows it really holds.
+    const std::size_t rowBytes = std::size_t{s.width} * static_cast<std::size_t>(s.components);
+    constexpr unsigned kBandRows = 256;
+    if (!jpegStart(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
+    std::vector<std::vector<unsigned char>> bands;
+    std::vector<JSAMPROW> rows(std::min(s.height, kBandRows));
+    for (unsigned first = 0; first < s.height; first += kBandRows) {
+        const unsigned count = std::min(kBandRows, s.height - first);
+        bands.emplace_back(bufferBytes(name, rowBytes, count));
+        for (unsigned y = 0; y < count; ++y) rows[y] = bands.back().data() + y * rowBytes;
+        s.rows = rows.data();
+        s.bandRows = count;
+        if (!jpegReadBand(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
+    }
+    if (!jpegFinish(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
 
     Image image = Image::blank(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
-    rowsToPlanes(buffer.data(), s.rowBytes, image, std::get<0>(image.samples));
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        const auto first = static_cast<std::uint32_t>(b * kBandRows);
+        rowsToPlanes(bands[b].data(), rowBytes, first, std::min<std::uint32_t>(kBandRows, s.height - first),
+                     image, std::get<0>(image.samples));
+    }
     return image;
 }
 

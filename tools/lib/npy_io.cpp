@@ -529,8 +529,16 @@ zuhost::ArrayPtr decodeNpy(std::span<const std::byte> file, std::string_view nam
     return array;
 }
 
-zuhost::ArrayPtr readNpy(const std::filesystem::path& path) {
+zuhost::ArrayPtr readNpy(const std::filesystem::path& path, const NpyReadOptions& options) {
     const std::string name = path.string();
+    // Before opening: opening a FIFO would wait for a writer, and a device
+    // has no size to check the header against.
+    std::error_code statError;
+    const std::filesystem::file_status status = std::filesystem::status(path, statError);
+    if (std::filesystem::is_directory(status)) fail(name, "is a folder, not a .npy file");
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        fail(name, "is not a regular file");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
@@ -538,7 +546,6 @@ zuhost::ArrayPtr readNpy(const std::filesystem::path& path) {
              error != 0 ? std::generic_category().message(error) : "unknown error");
     }
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) fail(name, "is a folder, not a .npy file");
     const std::uint64_t fileSize = std::filesystem::file_size(path, ec);
     if (ec) fail(name, "cannot read its size: " + ec.message());
 
@@ -558,6 +565,12 @@ zuhost::ArrayPtr readNpy(const std::filesystem::path& path) {
     head.resize(static_cast<std::size_t>(preamble.headerStart + preamble.headerBytes));
     if (head.size() > already) readExactly(head.data() + already, head.size() - already);
     const NpyHeader header = parseNpyHeader(head, fileSize, name);
+    if (header.dataBytes > options.maxDataBytes) {
+        throw LimitError(LimitError::Kind::npyDataBytes,
+                         name + ": the data is " + std::to_string(header.dataBytes) +
+                             " bytes, more than the limit of " +
+                             std::to_string(options.maxDataBytes));
+    }
 
     zuhost::ArrayPtr array = createFor(header, name);
     in.seekg(static_cast<std::streamoff>(header.dataOffset));

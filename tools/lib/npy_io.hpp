@@ -54,8 +54,15 @@ NpyHeader parseNpyHeader(std::span<const std::byte> bytes, std::uint64_t fileSiz
 // A whole .npy file held in memory.
 zuhost::ArrayPtr decodeNpy(std::span<const std::byte> file, std::string_view name);
 
+struct NpyReadOptions {
+    // Largest data block read; a bigger one is refused (LimitError) before
+    // anything of its size is allocated. Guards against sparse files, whose
+    // size on disk says nothing about the memory they claim.
+    std::uint64_t maxDataBytes = std::uint64_t{1} << 32;
+};
+
 // Reads a .npy file. Throws ToolError naming the file on any problem.
-zuhost::ArrayPtr readNpy(const std::filesystem::path& path);
+zuhost::ArrayPtr readNpy(const std::filesystem::path& path, const NpyReadOptions& options = {});
 
 // The .npy dtype string written for a class ("<f8", "[('re', '<i2'), ('im', '<i2')]", ...).
 std::string npyDescr(zuClassID classID, bool complex);

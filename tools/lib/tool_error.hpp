@@ -14,6 +14,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A file refused only for being larger than a limit the caller can raise;
+// `kind` tells the caller which limit, so it can say how.
+class LimitError : public ToolError {
+public:
+    enum class Kind { imagePixels, imageFileBytes, npyDataBytes };
+    LimitError(Kind kind, const std::string& message) : ToolError(message), kind_(kind) {}
+    Kind kind() const noexcept { return kind_; }
+
+private:
+    Kind kind_;
+};
+
 }  // namespace axiswarp::tools
 
 #endif  // AXISWARP_TOOLS_TOOL_ERROR_HPP
