@@ -29,6 +29,7 @@ struct CallOptions {
     std::string output;
     unsigned repeat = 1;
     bool timed = false;  // --repeat given, even as 1
+    tools::NpyReadOptions read;
 };
 
 bool endsWith(const std::string& text, std::string_view suffix) {
@@ -54,8 +55,31 @@ zuhost::ArrayPtr parseScalarArgument(const std::string& text) {
     return zuhost::createScalar(value);
 }
 
-zuhost::ArrayPtr loadArgument(const std::string& text) {
-    return endsWith(text, ".npy") ? tools::readNpy(text) : parseScalarArgument(text);
+bool isFileArgument(const std::string& text) { return endsWith(text, ".npy"); }
+
+zuhost::ArrayPtr loadArgument(const std::string& text, const tools::NpyReadOptions& read) {
+    if (!isFileArgument(text)) return parseScalarArgument(text);
+    try {
+        return tools::readNpy(text, read);
+    } catch (const tools::LimitError& error) {
+        throw tools::ToolError(std::string(error.what()) + " (raise it with --max-input-bytes)");
+    }
+}
+
+// Writing over a file the call reads would lose it for good.
+void refuseOverwritingInputs(const CallOptions& options) {
+    const std::string output = tools::fileIdentity(options.output);
+    std::vector<std::string> inputs;
+    for (const std::string& argument : options.arguments) {
+        if (isFileArgument(argument)) inputs.push_back(argument);
+    }
+    if (!options.module.empty()) inputs.push_back(options.module);
+    for (const std::string& input : inputs) {
+        if (tools::fileIdentity(input) == output) {
+            throw tools::ToolError("'" + options.output + "' would replace the input '" + input +
+                                   "'; choose another output");
+        }
+    }
 }
 
 // One line whatever the module put in its message.
@@ -75,9 +99,12 @@ void reportTimes(std::vector<double> milliseconds) {
 }
 
 void runCall(const CallOptions& options) {
+    refuseOverwritingInputs(options);
     std::vector<zuhost::ArrayPtr> inputs;
     inputs.reserve(options.arguments.size());
-    for (const std::string& argument : options.arguments) inputs.push_back(loadArgument(argument));
+    for (const std::string& argument : options.arguments) {
+        inputs.push_back(loadArgument(argument, options.read));
+    }
     std::vector<const zuArray*> pointers;
     for (const zuhost::ArrayPtr& input : inputs) pointers.push_back(input.get());
 
@@ -130,6 +157,12 @@ void registerCallCommand(CLI::App& app) {
                      "Call the module N times and print the minimum and median time of the "
                      "call alone on stderr")
         ->check(CLI::Range(1u, 1000000u));
+    call->add_option("--max-input-bytes", options->read.maxDataBytes,
+                     "Refuse a .npy input whose data is larger than N bytes (a guard against "
+                     "damaged or hostile headers)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     call->footer(
         "Example (resize a 6-by-8 image to 4-by-8 along dimension 1):\n"
         "  axiswarp call examples/ramp_uint8.npy examples/weights.npy examples/indices.npy 1 "

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -48,6 +49,7 @@ struct ResizeOptions {
     int quality = 90;
     unsigned jobs = 0;  // 0: one per core
     std::string module;
+    std::uint64_t maxPixels = tools::ImageReadOptions{}.maxPixels;
 };
 
 struct FileJob {
@@ -142,13 +144,6 @@ tools::SizeRequest sizeRequest(const ResizeOptions& options) {
     return request;
 }
 
-// A path's identity for comparing inputs and outputs, whether or not it exists.
-std::string identity(const fs::path& path) {
-    std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(path, ec);
-    return (ec ? fs::absolute(path) : canonical).lexically_normal().string();
-}
-
 std::vector<FileJob> planFiles(const ResizeOptions& options) {
     if (options.output.empty() && options.outDir.empty())
         throw tools::ToolError("give the output: -o OUT for one input, or --out-dir DIR");
@@ -177,10 +172,10 @@ std::vector<FileJob> planFiles(const ResizeOptions& options) {
     }
 
     std::set<std::string> inputs;
-    for (const FileJob& job : jobs) inputs.insert(identity(job.input));
+    for (const FileJob& job : jobs) inputs.insert(tools::fileIdentity(job.input));
     std::set<std::string> outputs;
     for (const FileJob& job : jobs) {
-        const std::string out = identity(job.output);
+        const std::string out = tools::fileIdentity(job.output);
         if (inputs.count(out) != 0)
             throw tools::ToolError("'" + job.output.string() + "' would replace the input '" +
                                    job.input.string() + "'; choose another output");
@@ -194,6 +189,7 @@ std::vector<FileJob> planFiles(const ResizeOptions& options) {
 struct Settings {
     tools::SizeRequest size;
     tools::ResampleOptions resample;
+    tools::ImageReadOptions read;
     tools::ImageWriteOptions write;
 };
 
@@ -203,7 +199,13 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
     const std::string input = job.input.string();
     const std::string output = job.output.string();
     try {
-        const tools::Image image = tools::readImage(job.input);
+        tools::Image image;
+        try {
+            image = tools::readImage(job.input, settings.read);
+        } catch (const tools::LimitError& error) {
+            if (error.kind() != tools::LimitError::Kind::imagePixels) throw;
+            throw tools::ToolError(std::string(error.what()) + " (raise it with --max-pixels)");
+        }
         tools::ResizePlan plan;
         try {
             const tools::ImageSize in{image.width, image.height};
@@ -246,6 +248,7 @@ void runResize(const ResizeOptions& options) {
     settings.resample.antialias = !options.noAntialias;
     settings.resample.precise = options.precise;
     settings.write.jpegQuality = options.quality;
+    settings.read.maxPixels = options.maxPixels;
     const std::vector<FileJob> jobs = planFiles(options);
 
     const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
@@ -331,6 +334,13 @@ void registerResizeCommand(CLI::App& app) {
     resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
         ->type_name("Q")
         ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    resize->add_option("--max-pixels", options->maxPixels,
+                       "Refuse an input image of more than N pixels (width times height), "
+                       "judged from its header before any decoding: a guard against "
+                       "decompression bombs")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
         ->capture_default_str();
     resize->add_option("-j,--jobs", options->jobs,
                        "Files resized at once (default: one per core)")

@@ -58,7 +58,7 @@ void runTables(const TablesOptions& options) {
     spec.antialias = !options.noAntialias;
     if (options.outputs.size() != 2)
         throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
-    if (options.outputs[0] == options.outputs[1])
+    if (tools::fileIdentity(options.outputs[0]) == tools::fileIdentity(options.outputs[1]))
         throw tools::ToolError("the weights and the indices need two different files");
 
     const tools::Tables tables = tools::buildTables(spec);
