@@ -10,10 +10,16 @@ columns, and one call for each error path.
 .npy seeds (fuzz/corpus/npy) are small valid files of each kind the reader
 takes: both byte orders, both memory orders, bool, complex floats, complex
 integers as a structured dtype, 0-d, 1-d and empty arrays, header version 2.
+
+PNG seeds (fuzz/corpus/png) cover every colour type, bit depths 1 to 16, a
+palette with transparency, a tRNS key colour and Adam7 interlacing. The JPEG
+seeds (fuzz/corpus/jpeg) need an encoder and are written by the tool
+library's own: `ninja -C BUILD write_jpeg_seeds && BUILD/fuzz/write_jpeg_seeds fuzz/corpus/jpeg`.
 """
 import os
 import struct
 import sys
+import zlib
 
 LISTED = ["double", "single", "int8", "uint8", "int16", "uint16", "int32",
           "uint32", "int64", "uint64", "logical"]
@@ -234,6 +240,39 @@ NPY_SEEDS = {
 }
 
 
+def png_chunk(kind, payload):
+    body = kind + payload
+    return struct.pack(">I", len(payload)) + body + struct.pack(">I", zlib.crc32(body))
+
+
+def png(width, height, color_type, depth, rows, palette=None, trns=None, interlace=0):
+    """rows: the filtered scanlines without their filter byte (filter 0 is
+    prepended), already packed to the bit depth."""
+    ihdr = struct.pack(">IIBBBBB", width, height, depth, color_type, 0, 0, interlace)
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
+    if palette is not None:
+        out += png_chunk(b"PLTE", bytes(palette))
+    if trns is not None:
+        out += png_chunk(b"tRNS", bytes(trns))
+    raw = b"".join(b"\x00" + bytes(row) for row in rows)
+    out += png_chunk(b"IDAT", zlib.compress(raw)) + png_chunk(b"IEND", b"")
+    return out
+
+
+PNG_SEEDS = {
+    "gray8_3x2": png(3, 2, 0, 8, [[0, 128, 255], [1, 2, 3]]),
+    "gray1_9x2": png(9, 2, 0, 1, [[0b10110011, 0b10000000], [0b01010101, 0b00000000]]),
+    "gray_alpha8_2x2": png(2, 2, 4, 8, [[10, 255, 20, 0], [30, 128, 40, 64]]),
+    "rgb8_4x3": png(4, 3, 2, 8, [[(r * 60 + c * 7) % 256 for c in range(12)] for r in range(3)]),
+    "rgba16_2x2": png(2, 2, 6, 16, [list(range(16)), list(range(100, 116))]),
+    "palette2_trns_5x3": png(5, 3, 3, 2, [[0b00011011, 0b00000000], [0b11100100, 0b01000000], [0, 0]],
+                             palette=[255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9], trns=[0, 128]),
+    "rgb16_key_trns_2x1": png(2, 1, 2, 16, [[0, 1, 0, 2, 0, 3, 255, 255, 0, 0, 7, 7]],
+                              trns=[0, 1, 0, 2, 0, 3]),
+    "gray8_interlaced_1x1": png(1, 1, 0, 8, [[77]], interlace=1),
+}
+
+
 def write_all(directory, seeds):
     os.makedirs(directory, exist_ok=True)
     for name, data in seeds.items():
@@ -245,6 +284,7 @@ def main():
     corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
     write_all(os.path.join(corpus, "call"), SEEDS)
     write_all(os.path.join(corpus, "npy"), NPY_SEEDS)
+    write_all(os.path.join(corpus, "png"), PNG_SEEDS)
 
 
 if __name__ == "__main__":

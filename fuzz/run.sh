@@ -6,13 +6,16 @@
 # replay test in `make test` runs them from then on) and printed in base64 so
 # that a CI log alone is enough to recover them.
 #
-# Usage: fuzz/run.sh [CALL_SECONDS [NPY_SECONDS]]   (defaults 60 and 30)
+# Usage: fuzz/run.sh [CALL_SECONDS [READER_SECONDS]]   (defaults 60 and 20)
+#   CALL_SECONDS for the module call, READER_SECONDS for each of the .npy,
+#   PNG and JPEG readers; 0 builds a target without running it.
 # Environment: AXISWARP_FUZZ_BUILD_DIR (default build-fuzz), CMAKE_FLAGS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 call_seconds=${1:-60}
-npy_seconds=${2:-30}
+reader_seconds=${2:-20}
+targets=(call npy png jpeg)
 build=${AXISWARP_FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/ensure-deps.sh build fuzz
@@ -22,7 +25,7 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DAXISWARP_FUZZ=ON -DAXISWARP_SANITIZE=ON -DAXISWARP_BUILD_TESTS=OFF ${CMAKE_FLAGS:-}
 fi
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -59,9 +62,9 @@ run_fuzzer() {
 }
 
 run_fuzzer call "$call_seconds"
-if [ -x "$build/fuzz/npy_fuzzer" ]; then
-  run_fuzzer npy "$npy_seconds"
-fi
+for name in "${targets[@]:1}"; do
+  run_fuzzer "$name" "$reader_seconds"
+done
 
 if [ "$failed" -ne 0 ]; then
   echo "fuzz/run.sh: a fuzz target failed" >&2

@@ -1,0 +1,120 @@
+// Fuzz target: the PNG decoder (or, built with AXISWARP_FUZZ_JPEG, the JPEG
+// decoder) of the tool library, through libpng or libjpeg, on arbitrary bytes.
+//
+// Every input must either be refused with the library's ToolError or give an
+// image whose extents, channels and depth are possible for the format and
+// within the pixel limit, whose sample buffer matches them, and which the
+// encoder writes and the decoder reads back: bit for bit for PNG, with the
+// same extents, channels and depth for the lossy JPEG.
+//
+// For PNG the chunk checksums of the input are recomputed before decoding:
+// a mutation would otherwise almost always end at the first checksum test,
+// and the fuzzer would never reach the chunk contents.
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "image_io.hpp"
+#include "tool_error.hpp"
+
+namespace {
+
+using axiswarp::tools::Image;
+using axiswarp::tools::ToolError;
+
+#if defined(AXISWARP_FUZZ_JPEG)
+constexpr bool kJpeg = true;
+#else
+constexpr bool kJpeg = false;
+#endif
+
+// Small enough that the largest accepted image decodes in milliseconds and
+// stays far below the fuzzer's memory limit, whatever its header claims.
+constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 18;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "%s fuzzer: %s\n", kJpeg ? "jpeg" : "png", what);
+    std::abort();
+}
+
+Image decode(std::span<const std::byte> bytes, const char* name) {
+    axiswarp::tools::ImageReadOptions options;
+    options.maxPixels = kMaxPixels;
+    return kJpeg ? axiswarp::tools::decodeJpeg(bytes, name, options)
+                 : axiswarp::tools::decodePng(bytes, name, options);
+}
+
+// Rewrites the CRC of every whole chunk after the signature.
+void fixPngChecksums(std::vector<std::byte>& file) {
+    auto readBig = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t b = 0; b < 4; ++b) value = (value << 8) | std::to_integer<std::uint32_t>(file[at + b]);
+        return value;
+    };
+    std::size_t at = 8;
+    while (file.size() >= 12 && at <= file.size() - 12) {
+        const std::uint64_t length = readBig(at);
+        if (length > file.size() - at - 12) break;
+        const auto* body = reinterpret_cast<const Bytef*>(file.data() + at + 4);
+        const auto crc = static_cast<std::uint32_t>(crc32(0L, body, static_cast<uInt>(length + 4)));
+        const std::size_t crcAt = at + 8 + static_cast<std::size_t>(length);
+        for (std::size_t b = 0; b < 4; ++b) file[crcAt + b] = static_cast<std::byte>(crc >> (24 - 8 * b));
+        at = crcAt + 4;
+    }
+}
+
+std::size_t heldSamples(const Image& image) {
+    return std::visit([](const auto& samples) { return samples.size(); }, image.samples);
+}
+
+void checkImage(const Image& image) {
+    if (image.width == 0 || image.height == 0) fail("an image with a zero extent");
+    if (std::uint64_t{image.width} * image.height > kMaxPixels) fail("an image beyond the pixel limit");
+    if (image.channels < 1 || image.channels > 4) fail("channels outside 1..4");
+    if (kJpeg && ((image.channels != 1 && image.channels != 3) || image.bitDepth() != 8)) {
+        fail("a JPEG image other than 8-bit gray or RGB");
+    }
+    if (heldSamples(image) != image.sampleCount()) fail("the sample buffer does not match the extents");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::byte> input(reinterpret_cast<const std::byte*>(data),
+                                 reinterpret_cast<const std::byte*>(data) + size);
+    if (!kJpeg) fixPngChecksums(input);
+    const std::span<const std::byte> bytes(input);
+    Image image;
+    try {
+        image = decode(bytes, "input");
+    } catch (const ToolError& error) {
+        // Refused with a message: the expected end for most inputs.
+        // AXISWARP_FUZZ_VERBOSE=1 shows it (for checking seeds).
+        static const bool verbose = std::getenv("AXISWARP_FUZZ_VERBOSE") != nullptr;
+        if (verbose) std::fprintf(stderr, "refused: %s\n", error.what());
+        return 0;
+    }
+    checkImage(image);
+
+    Image back;
+    try {
+        const std::vector<std::byte> encoded = kJpeg ? axiswarp::tools::encodeJpeg(image, "round trip")
+                                                     : axiswarp::tools::encodePng(image, "round trip");
+        back = decode(encoded, "round trip");
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        fail("a decoded image does not survive the encoder and the decoder");
+    }
+    if (back.width != image.width || back.height != image.height || back.channels != image.channels ||
+        back.bitDepth() != image.bitDepth()) {
+        fail("the round trip changed the extents, channels or depth");
+    }
+    if (!kJpeg && back.samples != image.samples) fail("the PNG round trip changed samples");
+    return 0;
+}
