@@ -22,7 +22,7 @@ scripts/ensure-deps.sh build fuzz
 
 if [ ! -f "$build/build.ninja" ]; then
   # shellcheck disable=SC2086
-  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DAXISWARP_FUZZ=ON -DAXISWARP_SANITIZE=ON -DAXISWARP_BUILD_TESTS=OFF ${CMAKE_FLAGS:-}
 fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
