@@ -59,7 +59,8 @@ void runTables(const TablesOptions& options) {
     if (options.outputs.size() != 2)
         throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
     if (tools::fileIdentity(options.outputs[0]) == tools::fileIdentity(options.outputs[1]))
-        throw tools::ToolError("the weights and the indices need two different files");
+        throw tools::ToolError("'" + options.outputs[0] + "' and '" + options.outputs[1] +
+                               "' are the same file; the weights and the indices need two");
 
     const tools::Tables tables = tools::buildTables(spec);
     const zuhost::ArrayPtr weights = tableArray(tables.weights, tables.taps, tables.outLength);
