@@ -52,8 +52,11 @@ run_fuzzer() {
   for crash in "$artifacts"/*; do
     [ -f "$crash" ] || continue
     found=1
-    local kept="$regressions/$(basename "$crash")"
-    cp "$crash" "$kept"
+    local kept="$regressions/$(basename "$crash")" known
+    for known in "$regressions"/*; do
+      if [ -f "$known" ] && cmp -s "$crash" "$known"; then kept=$known; break; fi
+    done
+    [ -f "$kept" ] || cp "$crash" "$kept"
     echo "fuzz/run.sh: $name crashed on an input, kept as $kept; base64:" >&2
     base64 -w 76 "$crash" >&2
   done
