@@ -344,6 +344,15 @@ TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
     r = run({"call", "--module", AXISWARP_ECHO_MODULE, "--max-input-bytes", "30", "good.npy", "-o", "out.npy"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(work() / "out.npy"), slurp(work() / "good.npy"));
+    // Help shows both options with their defaults.
+    const fs::path help = root_ / "help.txt";
+    for (const auto& [command, option] : {std::pair{"resize", "--max-pixels N:POSITIVE=268435456"},
+                                          std::pair{"call", "--max-input-bytes N:POSITIVE=4294967296"}}) {
+        const std::string shell = quote(AXISWARP_CLI_PATH) + " " + command + " --help >" + quote(help.string());
+        EXPECT_EQ(std::system(shell.c_str()), 0);
+        const Bytes out = slurp(help);
+        EXPECT_NE(std::string(reinterpret_cast<const char*>(out.data()), out.size()).find(option), std::string::npos) << option;
+    }
 }
 
 // Shows that the address-space limit the other tests run under is real: an
