@@ -296,6 +296,7 @@ struct Resampler {
 
         // Rows [lo, hi) of the group's columns into the tile; W-by-W blocks are
         // loaded down each column with Vec's converting load and transposed.
+        template <bool full>
         static void fillTile(double* tile, const Dim1Group& group, u64 lo, u64 hi) noexcept {
             u64 r = lo;
             for (; hi - r >= W; r += W) {
@@ -303,7 +304,7 @@ struct Resampler {
                     D lanes[W];
                     for (u64 k = 0; k < W; ++k) {
                         const u64 c = b * W + k;
-                        lanes[k] = c < group.columns ? V::load(group.at(c, r)) : V::zero();
+                        lanes[k] = full || c < group.columns ? V::load(group.at(c, r)) : V::zero();
                     }
                     V::transpose(lanes);
                     for (u64 k = 0; k < W; ++k) V::store(tile + ((r - lo + k) * dim1Columns + b * W), lanes[k]);
@@ -352,6 +353,7 @@ struct Resampler {
         // Stores `count` finished samples (starting at output sample j) of every
         // column of the group: W-by-W blocks of the sums tile are transposed back
         // so that each column gets W consecutive samples in one rounding store.
+        template <bool full>
         static void flushSums(T* target, u64 outLength, const Dim1Group& group, const double* sums, u64 j,
                               u64 count) noexcept {
             u64 s = 0;
@@ -360,7 +362,7 @@ struct Resampler {
                     D lanes[W];
                     for (u64 k = 0; k < W; ++k) lanes[k] = V::load(sums + ((s + k) * dim1Columns + b * W));
                     V::transpose(lanes);
-                    for (u64 k = 0; k < W && b * W + k < group.columns; ++k) {
+                    for (u64 k = 0; k < W && (full || b * W + k < group.columns); ++k) {
                         V::store(target + ((b * W + k) * outLength + j + s), lanes[k]);
                     }
                 }
@@ -444,16 +446,28 @@ struct Resampler {
                               u64 outLength, const double* weights, u64 taps, const u64* offsets) noexcept {
             if (chunk.gather) {
                 gatherSample(sums, group, weights + chunk.first * taps, offsets + chunk.first * taps, taps);
-                flushSums(groupTarget, outLength, group, sums, chunk.first, 1);
+                flushSums<false>(groupTarget, outLength, group, sums, chunk.first, 1);
                 return;
             }
-            if (chunk.hi > chunk.lo) fillTile(tile, group, chunk.lo, chunk.hi);
+            // A group of all columns, the common case, has no lane tests.
+            const bool full = group.columns == dim1Columns;
+            if (chunk.hi > chunk.lo) {
+                if (full) {
+                    fillTile<true>(tile, group, chunk.lo, chunk.hi);
+                } else {
+                    fillTile<false>(tile, group, chunk.lo, chunk.hi);
+                }
+            }
             u64 s = 0;
             for (; chunk.count - s >= dim1Interleave; s += dim1Interleave) {
                 dim1Samples<dim1Interleave>(tile, sums, chunk, s, weights, taps, offsets);
             }
             for (; s < chunk.count; ++s) dim1Samples<1>(tile, sums, chunk, s, weights, taps, offsets);
-            flushSums(groupTarget, outLength, group, sums, chunk.first, chunk.count);
+            if (full) {
+                flushSums<true>(groupTarget, outLength, group, sums, chunk.first, chunk.count);
+            } else {
+                flushSums<false>(groupTarget, outLength, group, sums, chunk.first, chunk.count);
+            }
         }
 
         static void run(const T* source, u64 rows, u64 cols, u64 planes, T* target, u64 outLength,
