@@ -75,10 +75,11 @@ while read -r dll; do
     *) fail "the module depends on $dll" ;;
   esac
 done < <(awk '/DLL Name:/ { print $3 }' <<<"$table")
-# The module's own DllMain is linked in (not the runtime's default one) when
-# it imports the call that turns off thread notifications.
-grep -q 'DisableThreadLibraryCalls' <<<"$table" ||
-  fail "the module does not call DisableThreadLibraryCalls: its DllMain is missing"
+# The DllMain the runtime's start-up calls (C linkage: a C++-mangled one would
+# be passed over for the runtime's default) must be the module's own, the one
+# that turns off thread notifications.
+"$objdump" -d --disassemble=DllMain "$module" | grep -q '__imp_DisableThreadLibraryCalls' ||
+  fail "the module's DllMain does not call DisableThreadLibraryCalls"
 echo "exports: $exports; imports: $(awk '/DLL Name:/ { printf "%s ", $3 }' <<<"$table")"
 
 [ "$run_wine" -eq 1 ] || { echo "build-windows: tables checked; tests not run (--no-wine)"; exit 0; }
