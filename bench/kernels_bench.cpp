@@ -158,8 +158,9 @@ void registerJob(const std::string& name, std::function<std::vector<Pass>()> mak
     };
     const std::pair<const char*, Variant> variants[] = {
         {"fast", Variant::fast}, {"plain", Variant::plain}, {"oracle", Variant::oracle}};
-    for (const auto& [label, variant] : variants) {
-        benchmark::RegisterBenchmark((name + "/" + label).c_str(), [get, variant](benchmark::State& state) {
+    for (const auto& entry : variants) {
+        const Variant variant = entry.second;
+        benchmark::RegisterBenchmark((name + "/" + entry.first).c_str(), [get, variant](benchmark::State& state) {
             Job<T>& job = get();
             for (auto _ : state) {
                 job.run(variant);
