@@ -9,13 +9,15 @@
 # Usage: fuzz/run.sh [CALL_SECONDS [READER_SECONDS]]   (defaults 60 and 20)
 #   CALL_SECONDS for the module call, READER_SECONDS for each of the .npy,
 #   PNG and JPEG readers; 0 builds a target without running it.
-# Environment: AXISWARP_FUZZ_BUILD_DIR (default build-fuzz), CMAKE_FLAGS.
+# Environment: AXISWARP_FUZZ_BUILD_DIR (default build-fuzz), CMAKE_FLAGS,
+#   AXISWARP_FUZZ_TARGETS (default "call npy png jpeg"; the first one named
+#   "call" gets CALL_SECONDS, every other READER_SECONDS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 call_seconds=${1:-60}
 reader_seconds=${2:-20}
-targets=(call npy png jpeg)
+read -r -a targets <<<"${AXISWARP_FUZZ_TARGETS:-call npy png jpeg}"
 build=${AXISWARP_FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/ensure-deps.sh build fuzz
@@ -64,9 +66,12 @@ run_fuzzer() {
   echo "== $name: $(find "$corpus" -type f | wc -l) corpus inputs after the run"
 }
 
-run_fuzzer call "$call_seconds"
-for name in "${targets[@]:1}"; do
-  run_fuzzer "$name" "$reader_seconds"
+for name in "${targets[@]}"; do
+  if [ "$name" = call ]; then
+    run_fuzzer "$name" "$call_seconds"
+  else
+    run_fuzzer "$name" "$reader_seconds"
+  fi
 done
 
 if [ "$failed" -ne 0 ]; then
