@@ -164,6 +164,48 @@ TEST(Jpeg, RoundTripsGrayAndRgbCloselyAndConvertsDeepOrAlphaImagesWithAWarning) 
     EXPECT_NE(warnings[1].find("alpha"), std::string::npos);
 }
 
+// A flat image compresses to within a few parts in a thousand of deflate's
+// 1032:1 limit; the check of the file size against the announced rows must
+// still let it through.
+TEST(Png, AFlatImageAtDeflatesBestRatioStillDecodes) {
+    const Image flat = Image::blank(2048, 2048, 1, 8);
+    ImageWriteOptions best;
+    best.pngCompressionLevel = 9;
+    const std::vector<std::byte> png = encodePng(flat, "flat.png", best);
+    ASSERT_GT(2048.0 * 2048.0 / static_cast<double>(png.size()), 1000.0);
+    EXPECT_EQ(decodePng(png, "flat.png").samples, flat.samples);
+}
+
+// Rows are decoded in bands; an image taller than one band must come out
+// exactly as the library decodes it in one go, every row in its place.
+TEST(Jpeg, TallImagesDecodeExactlyAcrossBands) {
+    const Image original = pattern(9, 600, 3, 8);
+    const std::vector<std::byte> jpg = encodeJpeg(original, "tall.jpg");
+    const Image decoded = decodeJpeg(jpg, "tall.jpg");
+
+    jpeg_decompress_struct di{};
+    jpeg_error_mgr err{};
+    di.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&di);
+    jpeg_mem_src(&di, reinterpret_cast<const unsigned char*>(jpg.data()), static_cast<unsigned long>(jpg.size()));
+    jpeg_read_header(&di, TRUE);
+    di.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&di);
+    std::vector<unsigned char> rows(std::size_t{600} * 9 * 3);
+    while (di.output_scanline < 600) {
+        JSAMPROW row = rows.data() + std::size_t{di.output_scanline} * 27;
+        jpeg_read_scanlines(&di, &row, 1);
+    }
+    jpeg_finish_decompress(&di);
+    jpeg_destroy_decompress(&di);
+
+    ASSERT_EQ(decoded.height, 600u);
+    for (std::uint32_t i = 0; i < 600; ++i)
+        for (std::uint32_t j = 0; j < 9; ++j)
+            for (std::uint32_t k = 0; k < 3; ++k)
+                ASSERT_EQ(decoded.at(i, j, k), rows[(std::size_t{i} * 9 + j) * 3 + k]) << i << "," << j << "," << k;
+}
+
 TEST(Jpeg, RefusesCmyk) {
     jpeg_compress_struct ci{};
     jpeg_error_mgr err{};
