@@ -265,6 +265,7 @@ TEST_F(HostileFiles, DamagedAndOversizedImagesAreRefusedAndNothingIsWritten) {
         {"lying.jpg", bytesOf(jpegClaiming(16000, 16000)), "invalid JPEG data"},
         {"zero-width.png", bytesOf(pngClaiming(0, 4)), "invalid PNG data"},
         {"too-wide.png", bytesOf(pngClaiming(0x80000000u, 4)), "invalid PNG data"},
+        {"zero-height.jpg", bytesOf(jpegClaiming(16, 0)), "invalid JPEG data"},
         {"bad-depth.png", bytesOf(pngClaiming(4, 4, 7)), "invalid PNG data"},
         {"magic.png", bytesOf(text("GIF89a, not a PNG")), "not a PNG file"},
         {"magic.jpg", bytesOf(png), "not a JPEG file (its content is PNG)"},
