@@ -197,17 +197,25 @@ bool pngReadHeader(PngState* s) {
     // pixel limit is the one that counts, so allow the format's maximum.
     png_set_user_limits(s->png, 0x7fffffff, 0x7fffffff);
     png_read_info(s->png, s->info);
+    s->width = png_get_image_width(s->png, s->info);
+    s->height = png_get_image_height(s->png, s->info);
+    s->storedRowBits = std::uint64_t{s->width} * png_get_channels(s->png, s->info) *
+                       static_cast<unsigned>(png_get_bit_depth(s->png, s->info));
+    return true;
+}
+
+// Sets up the transforms to 8- or 16-bit gray/RGB with optional alpha. Only
+// called once the header's size has passed the limits: libpng allocates its
+// row buffers here, from the announced width alone.
+bool pngPrepareRows(PngState* s) {
+    if (setjmp(png_jmpbuf(s->png))) return false;
     const int colorType = png_get_color_type(s->png, s->info);
     const int depth = png_get_bit_depth(s->png, s->info);
-    s->storedRowBits = std::uint64_t{png_get_image_width(s->png, s->info)} *
-                       png_get_channels(s->png, s->info) * static_cast<unsigned>(depth);
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s->png);
     if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
     if (png_get_valid(s->png, s->info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(s->png);
     png_set_interlace_handling(s->png);
     png_read_update_info(s->png, s->info);
-    s->width = png_get_image_width(s->png, s->info);
-    s->height = png_get_image_height(s->png, s->info);
     s->channels = png_get_channels(s->png, s->info);
     s->bitDepth = png_get_bit_depth(s->png, s->info);
     s->rowBytes = png_get_rowbytes(s->png, s->info);
@@ -574,6 +582,7 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
         fail(name, "the file is too small to hold the " + std::to_string(s.width) + "x" +
                        std::to_string(s.height) +
                        " image its header announces (it is truncated or its header is wrong)");
+    if (!pngPrepareRows(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
     const int bytesPerSample = s.bitDepth / 8;
     if ((s.bitDepth != 8 && s.bitDepth != 16) || s.channels < 1 || s.channels > 4 ||
         s.rowBytes != std::size_t{s.width} * static_cast<std::size_t>(s.channels * bytesPerSample))
