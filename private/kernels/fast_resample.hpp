@@ -30,14 +30,13 @@ struct Resampler {
     static constexpr u64 W = V::lanes;
 
     // ------------------------------------------------------------------
-    // Tuning, from the benchmark jobs in bench/ on a 2-core x86-64 server
-    // (see docs/performance.md).
+    // Tuning, from the benchmark jobs in bench/ (docs/performance.md) on a
+    // 2-core AVX2 server VM; the figures quoted are from those runs.
     //
-    // Dimension 2: accumulators per row block. Each tap costs one broadcast
-    // and, per accumulator, a load with conversion, a multiplication and an
-    // addition; independent accumulators keep enough additions in flight to
-    // cover their latency. 4 vectors (16 rows with AVX2) measured best; 8 ran
-    // out of registers for the integer conversions and was no faster.
+    // Dimension 2: vectors of rows per block, each its own sum. Each tap costs
+    // one broadcast and, per vector, a load, a multiplication and an
+    // addition; the independent sums keep several additions in flight to
+    // cover their latency (4 vectors: 16 rows with AVX2, 8 with SSE2).
     static constexpr u64 dim2Vectors = 4;
     // Without a tile, dimension 2 works on strips of rows, all output
     // columns of a strip before the next strip, so that the K source column
@@ -55,7 +54,9 @@ struct Resampler {
     // copy does not pay back, so those stay direct (J3, J4, J5 were slower
     // through the tile).
     static constexpr bool tileDim2(u64 taps) noexcept { return !std::is_floating_point_v<T> && taps >= 4; }
+    static constexpr u64 dim2TileVectors = 8;
     static constexpr u64 dim2StripRows = 32;
+    static constexpr u64 dim2PrefetchStrips = 2;
     static constexpr u64 dim2TileColumns = 64;
     static constexpr u64 dim2ChunkSamples = 64;
     static constexpr u64 dim2IndexCapacity = 2048;
@@ -72,6 +73,9 @@ struct Resampler {
     // Output samples of one column finished per tile fill; their sums wait
     // in a small tile until they are stored column by column.
     static constexpr u64 dim1ChunkSamples = 64;
+    // Samples computed side by side from one tile: with 2 vectors of columns,
+    // going from 1 to 2 took J1's dimension-1 pass from 27.6 to 23.6 ms and
+    // J2's from 74 to 44 ms.
     static constexpr u64 dim1Interleave = 2;
     // Taps gathered at a time where no tile fits (row tails in dimension 2,
     // samples whose taps spread over more than a tile in dimension 1).
@@ -202,6 +206,18 @@ struct Resampler {
             for (; i < rowCount; ++i) into[i] = toDouble(column[i]);
             for (; i % W != 0; ++i) into[i] = 0.0;
         }
+        // The tile reads dozens of columns a few dozen bytes at a time, more
+        // streams than the hardware prefetcher follows; without asking for
+        // the strip after next the fill waited on memory at every column
+        // (40% of J1's dimension-2 pass).
+        constexpr u64 lineElements = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
+        const u64 from = r0 + dim2PrefetchStrips * dim2StripRows;
+        const u64 to = minU(from + dim2StripRows, rows);
+        for (u64 c = 0; c < chunk.columns; ++c) {
+            for (u64 row = from; row < to; row += lineElements) {
+                V::prefetch(source + (planeStart + chunk.lo + c * rows + row));
+            }
+        }
     }
 
     // `count` vectors of rows from the tile for one output column; `index`
@@ -219,7 +235,7 @@ struct Resampler {
 
     static void dim2(const T* source, u64 rows, u64 cols, u64 planes, T* target, u64 outLength,
                      const double* weights, u64 taps, const u64* offsets) noexcept {
-        constexpr u64 block = dim2Vectors * W;
+        constexpr u64 block = dim2TileVectors * W;
         alignas(64) double tile[dim2TileColumns * dim2StripRows];
         std::uint32_t index[dim2IndexCapacity];
         if (rows == 0 || planes == 0) return;
@@ -250,9 +266,9 @@ struct Resampler {
                         T* out = target + (p * rows * outLength + j * rows + r0);
                         u64 i = 0;
                         for (; rowCount - i >= block; i += block) {
-                            D acc[dim2Vectors];
-                            dim2TileBlock<dim2Vectors>(tile + i, ix, w, taps, acc);
-                            for (u64 u = 0; u < dim2Vectors; ++u) V::store(out + i + u * W, acc[u]);
+                            D acc[dim2TileVectors];
+                            dim2TileBlock<dim2TileVectors>(tile + i, ix, w, taps, acc);
+                            for (u64 u = 0; u < dim2TileVectors; ++u) V::store(out + i + u * W, acc[u]);
                         }
                         for (; i < rowCount; i += W) {
                             D acc[1];
