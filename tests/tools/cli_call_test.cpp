@@ -1,6 +1,7 @@
 // End-to-end tests of `axiswarp call`: the built binary run in a scratch folder.
 #include "npy_io.hpp"
 
+#include "cli_sandbox.hpp"
 #include "host_arrays.hpp"
 
 #include <gtest/gtest.h>
@@ -22,62 +23,11 @@ namespace {
 namespace fs = std::filesystem;
 using axiswarp::testing::realValues;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using axiswarp::testing::RunResult;
 
-class CliCall : public ::testing::Test {
+class CliCall : public axiswarp::testing::CliSandbox {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("axiswarp_cli_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(work());
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    // The working folder holds nothing but what the tool writes there.
-    fs::path work() const { return root_ / "work"; }
-
-    static std::string quote(const std::string& text) {
-        std::string quoted(1, '\'');
-        for (char c : text) {
-            if (c == '\'') quoted += "'\\''";
-            else quoted += c;
-        }
-        quoted += '\'';
-        return quoted;
-    }
-    static std::string slurp(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    RunResult run(const std::vector<std::string>& args) const {
-        std::string command = "cd ";
-        command += quote(work().string());
-        command += " && ";
-        command += quote(AXISWARP_CLI_PATH);
-        for (const std::string& arg : args) {
-            command += ' ';
-            command += quote(arg);
-        }
-        command += " >";
-        command += quote((root_ / "stdout").string());
-        command += " 2>";
-        command += quote((root_ / "stderr").string());
-        const int raw = std::system(command.c_str());
-        RunResult result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = slurp(root_ / "stdout");
-        result.err = slurp(root_ / "stderr");
-        return result;
-    }
+    static std::string slurp(const fs::path& path) { return axiswarp::testing::readFileText(path); }
 
     std::vector<std::string> filesInWork() const {
         std::vector<std::string> names;
@@ -86,8 +36,6 @@ protected:
     }
 
     static std::string example(const char* name) { return std::string(AXISWARP_EXAMPLES_DIR) + "/" + name; }
-
-    fs::path root_;
 };
 
 TEST_F(CliCall, HelpExplainsUsageWithAnExample) {
@@ -177,10 +125,10 @@ TEST_F(CliCall, NpyInputsPassThroughLosslessly) {
         static_cast<std::int16_t*>(array->realData)[i] = static_cast<std::int16_t>(i * 1000 - 6000);
         static_cast<std::int16_t*>(array->imagData)[i] = static_cast<std::int16_t>(-i);
     }
-    axiswarp::tools::writeNpy(root_ / "in.npy", *array);
-    const RunResult r = run({"call", "--module", AXISWARP_ECHO_MODULE, (root_ / "in.npy").string(), "-o", "out.npy"});
+    axiswarp::tools::writeNpy(root() / "in.npy", *array);
+    const RunResult r = run({"call", "--module", AXISWARP_ECHO_MODULE, (root() / "in.npy").string(), "-o", "out.npy"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(slurp(work() / "out.npy"), slurp(root_ / "in.npy"));
+    EXPECT_EQ(slurp(work() / "out.npy"), slurp(root() / "in.npy"));
 }
 
 // Needs the module's resampling: the example resize of 6 rows to 4, checked

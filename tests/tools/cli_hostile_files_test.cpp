@@ -10,6 +10,8 @@
 #include "image_io.hpp"
 #include "npy_io.hpp"
 
+#include "cli_sandbox.hpp"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -41,20 +43,11 @@ constexpr bool kMemoryLimit = true;
 #endif
 constexpr const char* kAddressSpaceKiB = "524288";
 
-struct RunResult {
-    int status = -1;
-    std::string err;
-};
-
-std::string quote(const std::string& text) {
-    std::string quoted(1, '\'');
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + '\'';
-}
+using axiswarp::testing::RunResult;
+using axiswarp::testing::shellQuote;
 
 Bytes slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = axiswarp::testing::readFileText(path);
     const auto* bytes = reinterpret_cast<const std::byte*>(text.data());
     return Bytes(bytes, bytes + text.size());
 }
@@ -126,13 +119,10 @@ Bytes jpegClaiming(std::uint16_t width, std::uint16_t height) {
 
 Bytes firstHalf(const Bytes& bytes) { return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2)); }
 
-class HostileFiles : public ::testing::Test {
+class HostileFiles : public axiswarp::testing::CliSandbox {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("axiswarp_hostile_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
+        CliSandbox::SetUp();
         fs::create_directories(work() / "folder");
         writeImage(work() / "good.png", pattern(12, 8, 3));
         zuhost::ArrayPtr array = zuhost::createArray(zuUint16Class, {3, 5});
@@ -140,35 +130,9 @@ protected:
         writeNpy(work() / "good.npy", *array);
         std::ofstream(work() / "plain.txt") << "a file, not a folder";
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (const auto& entry : fs::recursive_directory_iterator(root_, ec))
-            if (entry.is_directory(ec)) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(root_, ec);
-    }
-
-    fs::path work() const { return root_ / "work"; }
 
     RunResult run(const std::vector<std::string>& args) const {
-        std::string command = "cd ";
-        command += quote(work().string());
-        if (kMemoryLimit) {
-            command += " && ulimit -v ";
-            command += kAddressSpaceKiB;
-        }
-        // A tool that blocks (on a FIFO, say) fails the test instead of hanging it.
-        command += " && exec timeout -k 5 300 ";
-        command += quote(AXISWARP_CLI_PATH);
-        for (const std::string& arg : args) {
-            command += ' ';
-            command += quote(arg);
-        }
-        command += " >/dev/null 2>";
-        command += quote((root_ / "stderr").string());
-        const int raw = std::system(command.c_str());
-        const Bytes err = slurp(root_ / "stderr");
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(reinterpret_cast<const char*>(err.data()), err.size())};
+        return CliSandbox::run(args, kMemoryLimit ? std::string("ulimit -v ") + kAddressSpaceKiB : "");
     }
 
     // Every regular file and FIFO under the working folder with its bytes.
@@ -194,8 +158,6 @@ protected:
         for (const std::string& m : mentions) EXPECT_NE(r.err.find(m), std::string::npos) << "want '" << m << "' in: " << r.err;
         EXPECT_EQ(snapshot(), before);
     }
-
-    fs::path root_;
 };
 
 struct InputCase {
@@ -346,10 +308,10 @@ TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(work() / "out.npy"), slurp(work() / "good.npy"));
     // Help shows both options with their defaults.
-    const fs::path help = root_ / "help.txt";
+    const fs::path help = root() / "help.txt";
     for (const auto& [command, option] : {std::pair{"resize", "--max-pixels N:POSITIVE=268435456"},
                                           std::pair{"call", "--max-input-bytes N:POSITIVE=4294967296"}}) {
-        const std::string shell = quote(AXISWARP_CLI_PATH) + " " + command + " --help >" + quote(help.string());
+        const std::string shell = shellQuote(AXISWARP_CLI_PATH) + " " + command + " --help >" + shellQuote(help.string());
         EXPECT_EQ(std::system(shell.c_str()), 0);
         const Bytes out = slurp(help);
         EXPECT_NE(std::string(reinterpret_cast<const char*>(out.data()), out.size()).find(option), std::string::npos) << option;

@@ -4,6 +4,7 @@
 #include "npy_io.hpp"
 #include "resample_tables.hpp"
 
+#include "cli_sandbox.hpp"
 #include "host_arrays.hpp"
 
 #include <gtest/gtest.h>
@@ -24,24 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace axiswarp::tools;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using axiswarp::testing::RunResult;
+using axiswarp::testing::shellQuote;
 
-std::string quote(const std::string& text) {
-    std::string quoted(1, '\'');
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + '\'';
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string slurp(const fs::path& path) { return axiswarp::testing::readFileText(path); }
 
 // A small image whose samples all differ, in any channel layout and depth.
 Image sample(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth) {
@@ -53,38 +40,12 @@ Image sample(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth) {
     return img;
 }
 
-class CliResize : public ::testing::Test {
+class CliResize : public axiswarp::testing::CliSandbox {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("axiswarp_resize_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(work());
+        CliSandbox::SetUp();
         writeImage(work() / "good.png", sample(12, 8, 3, 8));
         std::ofstream(work() / "corrupt.png") << "\x89PNG but then nothing useful";
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    fs::path work() const { return root_ / "work"; }
-
-    RunResult run(const std::vector<std::string>& args) const {
-        // Appended piece by piece: chains of + on temporaries trip a false
-        // -Wrestrict warning in GCC 12.
-        std::string command = "cd ";
-        command += quote(work().string());
-        command += " && ";
-        command += quote(AXISWARP_CLI_PATH);
-        for (const std::string& arg : args) {
-            command += ' ';
-            command += quote(arg);
-        }
-        command += " >";
-        command += quote((root_ / "stdout").string());
-        command += " 2>";
-        command += quote((root_ / "stderr").string());
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(root_ / "stdout"), slurp(root_ / "stderr")};
     }
 
     // Every file under the working folder, relative to it.
@@ -94,8 +55,6 @@ protected:
             if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), work()).string());
         return names;
     }
-
-    fs::path root_;
 };
 
 TEST_F(CliResize, HelpExplainsEveryOptionWithExamples) {
