@@ -331,14 +331,6 @@ struct Resampler {
                     tile[(r - lo) * dim1Columns + c] = c < group.columns ? toDouble(*group.at(c, r)) : 0.0;
                 }
             }
-            // The next chunk usually reads on from here, in as many column
-            // streams as the group has: asking for those lines now kept the
-            // short-tap jobs (J5) from waiting on every tile fill.
-            constexpr u64 lineElements = 64 / sizeof(T);
-            const u64 ahead = minU(hi + (hi - lo), group.rows);
-            for (u64 c = 0; c < group.columns; ++c) {
-                for (u64 row = hi; row < ahead; row += lineElements) V::prefetch(group.at(c, row));
-            }
         }
 
         // One output sample for every column of the group, straight from the
