@@ -18,10 +18,14 @@ $(BUILD_DIR)/build.ninja:
 build: $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The built-in test chart through every kernel, then one module call on the
+# small example arrays in examples/, showing what goes in and what comes out.
 demo:
-	@scripts/ensure-deps.sh build
+	@scripts/ensure-deps.sh build demo
 	@$(MAKE) --no-print-directory build
 	./$(BUILD_DIR)/axiswarp demo
+	@echo
+	AXISWARP=./$(BUILD_DIR)/axiswarp examples/run_call_example.sh
 
 test:
 	@scripts/ensure-deps.sh build test

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs and this machine lacks.
-# Usage: scripts/ensure-deps.sh [build|test|bench|fuzz|windows]...
+# Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|windows]...
 set -euo pipefail
 
 declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev)
 for group in "$@"; do
   case "$group" in
     build) ;;
+    demo) wanted+=(python3) ;;
     test) wanted+=(googletest libgtest-dev libgmock-dev python3) ;;
     bench) wanted+=(libbenchmark-dev python3 python3-numpy python3-pil python3-opencv) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
