@@ -227,6 +227,39 @@ TYPED_TEST(FastKernels, SaturatingAndNonFiniteSumsInEveryLane) {
     }
 }
 
+// One tap along dimension 1 with the rows the lanes read consecutive (scale
+// 1, shifted), repeated, reversed or scattered, for extents either side of
+// the vector widths and of the columns run in step (8): each output block
+// mixes whole vectors, the tail and a partial last group of columns, with
+// random non-finite and saturating samples and weights.
+TYPED_TEST(FastKernels, OneTapAlongColumnsMatchesReference) {
+    using T = TypeParam;
+    const u64 lengths[] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 16, 17, 33};
+    const u64 columnCounts[] = {1, 2, 7, 8, 9, 17};
+    for (const SimdLevel level : availableLevels()) {
+        std::mt19937_64 random(0x0E7Au + sizeof(T));
+        for (const u64 outLength : lengths) {
+            for (int pattern = 0; pattern < 5; ++pattern) {
+                const u64 rows = outLength + 2;
+                std::vector<u64> offsets(outLength);
+                for (u64 j = 0; j < outLength; ++j) {
+                    const u64 rowsOf[] = {j, j + 2, j / 2, outLength - 1 - j, random() % rows};
+                    offsets[j] = rowsOf[pattern];
+                }
+                // A break in an otherwise consecutive run.
+                if (pattern == 1 && outLength > 5) offsets[5] = 0;
+                std::vector<double> weights(outLength);
+                for (double& weight : weights) weight = randomWeight(random, pattern == 2 ? 300.0 : 1.0);
+                const u64 cols = columnCounts[(outLength + pattern) % std::size(columnCounts)];
+                const u64 planes = 1 + pattern % 2;
+                std::vector<T> source(rows * cols * planes);
+                for (T& element : source) element = randomElement<T>(random);
+                ASSERT_TRUE(matchesReference<T>(level, Job{1, rows, cols, planes, outLength, 1}, source, weights, offsets));
+            }
+        }
+    }
+}
+
 // Nothing may be read when K = 0, so null source and tables must do.
 TEST(FastKernelsNoTaps, NullDataIsNeverRead) {
     for (const SimdLevel level : availableLevels()) {

@@ -63,6 +63,14 @@ struct Vec {
         return _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(loadFourBytes(p))));
     }
 
+    // Lane l is base[index[l]] converted exactly (every element type served
+    // here converts to double without rounding).
+    template <class E>
+    static D gather(const E* base, const std::uint64_t* index) noexcept {
+        return _mm256_set_pd(static_cast<double>(base[index[3]]), static_cast<double>(base[index[2]]),
+                             static_cast<double>(base[index[1]]), static_cast<double>(base[index[0]]));
+    }
+
     // ---- stores of finished sums.
 
     static void store(double* p, D sum) noexcept { _mm256_storeu_pd(p, sum); }

@@ -69,6 +69,13 @@ struct Vec {
         return _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(bytes, bytes), 24));
     }
 
+    // Lane l is base[index[l]] converted exactly (every element type served
+    // here converts to double without rounding).
+    template <class E>
+    static D gather(const E* base, const std::uint64_t* index) noexcept {
+        return _mm_set_pd(static_cast<double>(base[index[1]]), static_cast<double>(base[index[0]]));
+    }
+
     // ---- stores of finished sums.
 
     static void store(double* p, D sum) noexcept { _mm_storeu_pd(p, sum); }
