@@ -59,13 +59,13 @@ struct Pass {
 // them: (floor(x) - 1), times M along dimension 2.
 Pass makePass(int dim, u64 rows, u64 cols, u64 planes, u64 outLength, Kernel kernel, double scale = 0.0) {
     const u64 along = dim == 1 ? rows : cols;
-    axiswarp::tools::TableSpec spec;
-    spec.inLength = along;
-    spec.outLength = outLength;
-    spec.scale = scale;
-    spec.kernel = kernel;
-    spec.antialias = true;
-    const axiswarp::tools::Tables tables = axiswarp::tools::buildTables(spec);
+    axiswarp::tools::TableRequest request;
+    request.inLength = along;
+    request.outLength = outLength;
+    request.scale = scale;
+    request.kernel = kernel;
+    request.antialias = true;
+    const axiswarp::tools::Tables tables = axiswarp::tools::buildTables(request);
     Pass pass{dim, rows, cols, planes, outLength, tables.taps, tables.weights, {}, tables.indices};
     const u64 stride = dim == 1 ? 1 : rows;
     for (const double x : tables.indices) pass.offsets.push_back((static_cast<u64>(x) - 1) * stride);

@@ -147,19 +147,19 @@ TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
                         const Image got = resizeImage(module(), image, plan, precise);
 
                         const double top = depth == 8 ? 255.0 : 65535.0;
-                        TableSpec rowSpec{s.in.height, s.out.height, 0.0, kernel, antialias, Border::symmetric};
-                        TableSpec colSpec{s.in.width, s.out.width, 0.0, kernel, antialias, Border::symmetric};
+                        TableRequest rowRequest{s.in.height, s.out.height, 0.0, kernel, antialias, Border::symmetric};
+                        TableRequest colRequest{s.in.width, s.out.width, 0.0, kernel, antialias, Border::symmetric};
                         std::vector<double> v(image.sampleCount());
                         for (std::size_t e = 0; e < v.size(); ++e)
                             v[e] = std::visit([e](const auto& x) { return double(x[e]); }, image.samples);
                         const bool rowsFirst = double(s.out.height) / s.in.height <= double(s.out.width) / s.in.width;
                         const double between = precise ? 0.0 : top;
                         if (rowsFirst) {
-                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(rowSpec), 1, between);
-                            v = modelPass(v, s.out.height, s.in.width, 3, buildTables(colSpec), 2, top);
+                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(rowRequest), 1, between);
+                            v = modelPass(v, s.out.height, s.in.width, 3, buildTables(colRequest), 2, top);
                         } else {
-                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(colSpec), 2, between);
-                            v = modelPass(v, s.in.height, s.out.width, 3, buildTables(rowSpec), 1, top);
+                            v = modelPass(v, s.in.height, s.in.width, 3, buildTables(colRequest), 2, between);
+                            v = modelPass(v, s.in.height, s.out.width, 3, buildTables(rowRequest), 1, top);
                         }
                         ASSERT_EQ(got.width, s.out.width);
                         ASSERT_EQ(got.height, s.out.height);

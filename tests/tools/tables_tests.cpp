@@ -32,28 +32,28 @@ using Col = std::vector<std::pair<double, double>>;
 
 // A dense, deliberately naive model of the tables: evaluate the kernel at
 // every position within a generous range, fold each one separately and add.
-std::map<std::int64_t, double> denseColumn(const TableSpec& spec, std::uint64_t j) {
-    const double s = spec.scale == 0.0 ? double(spec.outLength) / double(spec.inLength) : spec.scale;
-    const bool stretch = spec.antialias && s < 1.0;
-    const double r = stretch ? kernelSupport(spec.kernel) / s : kernelSupport(spec.kernel);
-    const double u = spec.scale == 0.0
-                         ? double((2 * j - 1) * spec.inLength + spec.outLength) / double(2 * spec.outLength)
+std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uint64_t j) {
+    const double s = request.scale == 0.0 ? double(request.outLength) / double(request.inLength) : request.scale;
+    const bool stretch = request.antialias && s < 1.0;
+    const double r = stretch ? kernelSupport(request.kernel) / s : kernelSupport(request.kernel);
+    const double u = request.scale == 0.0
+                         ? double((2 * j - 1) * request.inLength + request.outLength) / double(2 * request.outLength)
                          : (double(j) - 0.5) / s + 0.5;
-    const auto n = static_cast<std::int64_t>(spec.inLength);
+    const auto n = static_cast<std::int64_t>(request.inLength);
     std::map<std::int64_t, double> acc;
     for (auto p = static_cast<std::int64_t>(u - r) - 3; p <= static_cast<std::int64_t>(u + r) + 3; ++p) {
         std::int64_t f = p;
-        if (spec.border == Border::replicate) {
+        if (request.border == Border::replicate) {
             f = std::min<std::int64_t>(std::max<std::int64_t>(p, 1), n);
         } else {
             while (f < 1 || f > n) f = f < 1 ? 1 - f : 2 * n + 1 - f;
         }
         // The default scale is rational: x = u - p = N/(2m), s x = N/(2n).
-        const double num = double(std::int64_t((2 * j - 1) * spec.inLength + spec.outLength) -
-                                  2 * std::int64_t(spec.outLength) * p);
-        const double x = spec.scale == 0.0 ? num / double(2 * spec.outLength) : u - double(p);
-        const double sx = spec.scale == 0.0 ? num / double(2 * spec.inLength) : s * x;
-        acc[f] += kernelValue(spec.kernel, stretch ? sx : x);
+        const double num = double(std::int64_t((2 * j - 1) * request.inLength + request.outLength) -
+                                  2 * std::int64_t(request.outLength) * p);
+        const double x = request.scale == 0.0 ? num / double(2 * request.outLength) : u - double(p);
+        const double sx = request.scale == 0.0 ? num / double(2 * request.inLength) : s * x;
+        acc[f] += kernelValue(request.kernel, stretch ? sx : x);
     }
     double total = 0.0;
     for (auto& [f, w] : acc) total += w;
@@ -192,8 +192,8 @@ TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
         for (Border border : {Border::symmetric, Border::replicate})
             for (bool aa : {true, false})
                 for (auto [n, m] : shapes) {
-                    const TableSpec spec{n, m, 0.0, kernel, aa, border};
-                    const Tables t = buildTables(spec);
+                    const TableRequest request{n, m, 0.0, kernel, aa, border};
+                    const Tables t = buildTables(request);
                     const std::string what = std::string(kernelName(kernel)) + " " +
                                              std::string(borderName(border)) + " aa=" + std::to_string(aa) +
                                              " " + std::to_string(n) + "->" + std::to_string(m);
@@ -201,7 +201,7 @@ TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
                     ASSERT_EQ(t.indices.size(), t.taps * m) << what;
                     std::uint64_t widest = 0;
                     for (std::uint64_t j = 1; j <= m; ++j) {
-                        const auto model = denseColumn(spec, j);
+                        const auto model = denseColumn(request, j);
                         widest = std::max<std::uint64_t>(widest, model.size());
                         double sum = 0.0;
                         std::map<std::int64_t, double> got;
@@ -249,9 +249,9 @@ TEST(Tables, ExplicitScaleEqualToTheDefaultGivesTheSameTables) {
 }
 
 TEST(Tables, RefusesInvalidJobsWithAClearMessage) {
-    auto message = [](const TableSpec& spec) {
+    auto message = [](const TableRequest& request) {
         try {
-            buildTables(spec);
+            buildTables(request);
         } catch (const ToolError& e) {
             return std::string(e.what());
         }

@@ -49,20 +49,20 @@ zuhost::ArrayPtr tableArray(const std::vector<double>& values, std::uint64_t tap
 }
 
 void runTables(const TablesOptions& options) {
-    tools::TableSpec spec;
-    spec.inLength = parseTableLength(options.inLength, "N");
-    spec.outLength = parseTableLength(options.outLength, "M");
-    if (!options.scale.empty()) spec.scale = tools::parseScale(options.scale, "--scale");
-    spec.kernel = tools::parseKernel(options.kernel);
-    spec.border = tools::parseBorder(options.border);
-    spec.antialias = !options.noAntialias;
+    tools::TableRequest request;
+    request.inLength = parseTableLength(options.inLength, "N");
+    request.outLength = parseTableLength(options.outLength, "M");
+    if (!options.scale.empty()) request.scale = tools::parseScale(options.scale, "--scale");
+    request.kernel = tools::parseKernel(options.kernel);
+    request.border = tools::parseBorder(options.border);
+    request.antialias = !options.noAntialias;
     if (options.outputs.size() != 2)
         throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
     if (tools::fileIdentity(options.outputs[0]) == tools::fileIdentity(options.outputs[1]))
         throw tools::ToolError("'" + options.outputs[0] + "' and '" + options.outputs[1] +
                                "' are the same file; the weights and the indices need two");
 
-    const tools::Tables tables = tools::buildTables(spec);
+    const tools::Tables tables = tools::buildTables(request);
     const zuhost::ArrayPtr weights = tableArray(tables.weights, tables.taps, tables.outLength);
     const zuhost::ArrayPtr indices = tableArray(tables.indices, tables.taps, tables.outLength);
 

@@ -133,15 +133,15 @@ double kernelValue(Kernel kernel, double x) noexcept {
     return 0.0;
 }
 
-double effectiveScale(const TableSpec& spec) {
-    if (spec.scale == 0.0)
-        return static_cast<double>(spec.outLength) / static_cast<double>(spec.inLength);
-    return spec.scale;
+double effectiveScale(const TableRequest& request) {
+    if (request.scale == 0.0)
+        return static_cast<double>(request.outLength) / static_cast<double>(request.inLength);
+    return request.scale;
 }
 
-Tables buildTables(const TableSpec& spec) {
-    const std::uint64_t n = spec.inLength;
-    const std::uint64_t m = spec.outLength;
+Tables buildTables(const TableRequest& request) {
+    const std::uint64_t n = request.inLength;
+    const std::uint64_t m = request.outLength;
     if (n == 0) refuse("the input length is 0");
     if (m == 0) refuse("the output length is 0");
     if (n > kMaxTableLength)
@@ -150,14 +150,14 @@ Tables buildTables(const TableSpec& spec) {
     if (m > kMaxTableLength)
         refuse("the output length " + std::to_string(m) + " exceeds " +
                std::to_string(kMaxTableLength));
-    if (!(spec.scale >= 0.0) || !std::isfinite(spec.scale))
-        refuse("the scale must be a positive finite number, not " + formatDouble(spec.scale));
+    if (!(request.scale >= 0.0) || !std::isfinite(request.scale))
+        refuse("the scale must be a positive finite number, not " + formatDouble(request.scale));
 
-    const bool defaultScale = spec.scale == 0.0;
-    const double s = effectiveScale(spec);
-    const bool stretch = spec.antialias && s < 1.0 && spec.kernel != Kernel::nearest;
-    const double radius = stretch ? kernelSupport(spec.kernel) / s
-                                  : kernelSupport(spec.kernel);
+    const bool defaultScale = request.scale == 0.0;
+    const double s = effectiveScale(request);
+    const bool stretch = request.antialias && s < 1.0 && request.kernel != Kernel::nearest;
+    const double radius = stretch ? kernelSupport(request.kernel) / s
+                                  : kernelSupport(request.kernel);
 
     // With n, m <= 2^31, (2j - 1) n + m stays below 2^63 and the quotient
     // splits into an exact integer part and a remainder below 2m <= 2^32.
@@ -179,7 +179,7 @@ Tables buildTables(const TableSpec& spec) {
     const double windowSpan = 2.0 * radius + 3.0;
     if (windowSpan > 8.0 * static_cast<double>(n) + 32.0)
         refuse("the scale " + formatDouble(s) + " stretches the " +
-               std::string(kernelName(spec.kernel)) + " kernel over " +
+               std::string(kernelName(request.kernel)) + " kernel over " +
                formatDouble(std::ceil(windowSpan)) + " positions, far more than the input length " +
                std::to_string(n) + " (use a larger scale or turn antialiasing off)");
 
@@ -202,13 +202,13 @@ Tables buildTables(const TableSpec& spec) {
 
     const auto nn = static_cast<std::int64_t>(n);
     auto fold = [&](std::int64_t p) {
-        return spec.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
+        return request.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
     };
 
     Tables out;
     out.outLength = m;
 
-    if (spec.kernel == Kernel::nearest) {
+    if (request.kernel == Kernel::nearest) {
         out.taps = 1;
         out.weights.assign(m, 1.0);
         out.indices.resize(m);
@@ -251,7 +251,7 @@ Tables buildTables(const TableSpec& spec) {
         }
         acc.assign(static_cast<std::size_t>(fmax - fmin + 1), 0.0);
         for (std::int64_t p = lo; p <= hi; ++p) {
-            const double h = kernelValue(spec.kernel, argument(j, u, p));
+            const double h = kernelValue(request.kernel, argument(j, u, p));
             if (h != 0.0) acc[static_cast<std::size_t>(fold(p) - fmin)] += h;
         }
 

@@ -83,7 +83,7 @@ double kernelValue(Kernel kernel, double x) noexcept;
 // Largest accepted input or output length.
 inline constexpr std::uint64_t kMaxTableLength = std::uint64_t{1} << 31;
 
-struct TableSpec {
+struct TableRequest {
     std::uint64_t inLength = 0;   // n >= 1
     std::uint64_t outLength = 0;  // m >= 1
     double scale = 0.0;           // 0 selects m/n; otherwise finite and > 0
@@ -102,12 +102,12 @@ struct Tables {
     double index(std::uint64_t t, std::uint64_t j) const { return indices[j * taps + t]; }
 };
 
-// The scale the job uses: spec.scale, or m/n when it is 0.
-double effectiveScale(const TableSpec& spec);
+// The scale the job uses: request.scale, or m/n when it is 0.
+double effectiveScale(const TableRequest& request);
 
 // Throws ToolError for n or m of 0 or above kMaxTableLength, a negative,
 // non-finite or too small scale.
-Tables buildTables(const TableSpec& spec);
+Tables buildTables(const TableRequest& request);
 
 }  // namespace axiswarp::tools
 

@@ -229,13 +229,13 @@ ImageSize targetSize(ImageSize in, const SizeRequest& request) {
 
 ResizePlan planResize(ImageSize in, ImageSize out, const ResampleOptions& options) {
     auto tables = [&](std::uint32_t n, std::uint32_t m) {
-        TableSpec spec;
-        spec.inLength = n;
-        spec.outLength = m;
-        spec.kernel = options.kernel;
-        spec.antialias = options.antialias;
-        spec.border = options.border;
-        return buildTables(spec);
+        TableRequest request;
+        request.inLength = n;
+        request.outLength = m;
+        request.kernel = options.kernel;
+        request.antialias = options.antialias;
+        request.border = options.border;
+        return buildTables(request);
     };
     ResizePass rows{1, tables(in.height, out.height)};
     ResizePass cols{2, tables(in.width, out.width)};
