@@ -1,4 +1,5 @@
 #include "image_io.hpp"
+#include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,7 @@ Image pattern(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth) {
     return img;
 }
 
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "no error";
-}
+using axiswarp::testing::errorOf;
 
 class TempDir : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 #include "tool_error.hpp"
 
 #include "module_fixture.hpp"
+#include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,7 @@ namespace {
 using namespace axiswarp::tools;
 using axiswarp::testing::ModuleTest;
 
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e.what();
-    }
-    return "no error";
-}
+using axiswarp::testing::errorOf;
 
 TEST(ResizeSize, TargetSizesFollowTheRequest) {
     using Mode = SizeRequest::Mode;
