@@ -12,7 +12,8 @@ namespace zuhost::detail {
 
 class ZUHOST_API CallScope {
 public:
-    CallScope();
+    // `placement`, when given, must outlive the scope.
+    explicit CallScope(const OutputPlacement* placement = nullptr);
     ~CallScope();  // releases every block and every array not kept
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;

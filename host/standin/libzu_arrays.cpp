@@ -9,6 +9,10 @@
 #include <new>
 #include <unordered_set>
 
+#if defined(__linux__)
+#  include <sys/mman.h>
+#endif
+
 namespace zuhost {
 
 namespace {
@@ -20,11 +24,26 @@ std::atomic<std::uint64_t> gLiveBlocks{0};
 // large is a wrapped or hostile size, not an image.
 constexpr std::uint64_t kMaxAllocationBytes = std::uint64_t{1} << 46;
 
+// The host's full record: what the module sees, and whose the data is.
+struct HostRecord : zuArray_tag {
+    bool ownsData = true;
+};
+
+HostRecord* hostRecord(zuArray* array) noexcept { return static_cast<HostRecord*>(array); }
+
 struct CallRecord {
     std::unordered_set<const zuArray*> arrays;
     std::unordered_set<void*> blocks;
     CallRecord* outer = nullptr;
+    const OutputPlacement* placement = nullptr;  // taken by the first matching array
 };
+
+bool poisonFromEnvironment() noexcept {
+    const char* value = std::getenv("ZUHOST_POISON_NEW_ARRAYS");
+    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+std::atomic<bool> gPoison{poisonFromEnvironment()};
 
 thread_local CallRecord* tCurrentCall = nullptr;
 
@@ -47,15 +66,45 @@ void* allocateBytes(std::uint64_t bytes) {
     return block;
 }
 
+#if defined(__linux__)
+// Array data from this size on is placed on 2 MiB boundaries and offered to
+// the kernel for transparent huge pages: first touch of a large new array
+// then costs one fault per 2 MiB instead of one per 4 KiB, which is most of
+// the price of a fresh output array. Smaller arrays stay with malloc.
+constexpr std::uint64_t kHugePage = std::uint64_t{1} << 21;
+constexpr std::uint64_t kHugePageFrom = 4 * kHugePage;
+#endif
+
+// Array data: freed with std::free like any block.
+void* allocateArrayData(std::uint64_t bytes) {
+#if defined(__linux__)
+    if (bytes >= kHugePageFrom && bytes <= kMaxAllocationBytes) {
+        const std::uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void* block = std::aligned_alloc(kHugePage, static_cast<std::size_t>(rounded));
+        if (block == nullptr) raise(kOutOfMemoryId, "Out of memory.");
+        // Advice only: where the kernel declines, the pages are ordinary.
+        ::madvise(block, static_cast<std::size_t>(rounded), MADV_HUGEPAGE);
+        return block;
+    }
+#endif
+    return allocateBytes(bytes);
+}
+
 void releaseArrayStorage(zuArray* array) noexcept {
-    std::free(array->realData);
-    std::free(array->imagData);
-    delete[] array->dims;
-    delete array;
+    HostRecord* record = hostRecord(array);
+    if (record->ownsData) {
+        std::free(record->realData);
+        std::free(record->imagData);
+    }
+    delete[] record->dims;
+    delete record;
     gLiveArrays.fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
+
+void setPoisonNewArrays(bool on) noexcept { gPoison.store(on, std::memory_order_relaxed); }
+bool poisonNewArrays() noexcept { return gPoison.load(std::memory_order_relaxed); }
 
 HostError::HostError(std::string identifier, std::string message)
     : std::runtime_error(identifier + ": " + message),
@@ -130,7 +179,23 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
         raise(kOutOfMemoryId, "Array size overflows the host's size type.");
     }
 
-    auto record = std::make_unique<zuArray>();
+    // A call's output placement takes the first array that fits it exactly.
+    ArrayOptions effective = options;
+    if (tCurrentCall != nullptr && tCurrentCall->placement != nullptr &&
+        effective.borrowedReal == nullptr) {
+        const OutputPlacement& place = *tCurrentCall->placement;
+        if (place.bytes == bytes && (place.imag != nullptr) == (options.complexity == zuCOMPLEX)) {
+            effective.borrowedReal = place.real;
+            effective.borrowedImag = place.imag;
+            tCurrentCall->placement = nullptr;
+        }
+    }
+    const bool borrowed = effective.borrowedReal != nullptr;
+    if (borrowed && options.complexity == zuCOMPLEX && effective.borrowedImag == nullptr)
+        raise(kBadArrayId, "A complex array with borrowed data needs an imaginary block.");
+
+    auto record = std::make_unique<HostRecord>();
+    record->ownsData = !borrowed;
     record->storedClassID = options.storedAlias > zuLastPlainClass ? options.storedAlias : classID;
     record->resolvedClassID = classID;
     record->numDims = dims.size();
@@ -144,12 +209,16 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
     }
     record->realData = nullptr;
     record->imagData = nullptr;
-    try {
-        record->realData = allocateBytes(bytes);
-        std::memset(record->realData, kPoisonByte, static_cast<std::size_t>(bytes));
+    if (borrowed) {
+        record->realData = effective.borrowedReal;
+        if (options.complexity == zuCOMPLEX) record->imagData = effective.borrowedImag;
+    } else try {
+        const bool poison = gPoison.load(std::memory_order_relaxed);
+        record->realData = allocateArrayData(bytes);
+        if (poison) std::memset(record->realData, kPoisonByte, static_cast<std::size_t>(bytes));
         if (options.complexity == zuCOMPLEX) {
-            record->imagData = allocateBytes(bytes);
-            std::memset(record->imagData, kPoisonByte, static_cast<std::size_t>(bytes));
+            record->imagData = allocateArrayData(bytes);
+            if (poison) std::memset(record->imagData, kPoisonByte, static_cast<std::size_t>(bytes));
         }
     } catch (...) {
         std::free(record->realData);
@@ -205,9 +274,10 @@ Counts liveCounts() noexcept {
 
 namespace detail {
 
-CallScope::CallScope() {
+CallScope::CallScope(const OutputPlacement* placement) {
     auto* record = new CallRecord;
     record->outer = tCurrentCall;
+    record->placement = placement != nullptr && placement->real != nullptr ? placement : nullptr;
     tCurrentCall = record;
 }
 

@@ -62,6 +62,11 @@ Module::~Module() {
 }
 
 CallOutcome Module::call(std::span<const zuArray* const> inputs, int nlhs) const {
+    return call(inputs, OutputPlacement{}, nlhs);
+}
+
+CallOutcome Module::call(std::span<const zuArray* const> inputs, const OutputPlacement& placement,
+                         int nlhs) const {
     CallOutcome outcome;
     // The host always offers at least one output slot, as a script's `ans`
     // does when no output is asked for; a module writes only the first.
@@ -69,7 +74,7 @@ CallOutcome Module::call(std::span<const zuArray* const> inputs, int nlhs) const
     std::vector<const zuArray*> args(inputs.begin(), inputs.end());
     const int nrhs = static_cast<int>(args.size());
 
-    detail::CallScope scope;
+    detail::CallScope scope(&placement);
     try {
         entry_(nlhs, slots.data(), nrhs, args.empty() ? nullptr : args.data());
     } catch (const HostError& error) {

@@ -42,14 +42,51 @@ TEST_F(StandinHost, ExtentsKeepTwoAndDropTrailingOnes) {
     }
 }
 
-TEST_F(StandinHost, NewDataIsPoisonedNotZeroed) {
-    ArrayPtr array = createArray(zuInt16Class, {3, 2}, {.complexity = zuCOMPLEX});
-    const auto* real = static_cast<const std::uint8_t*>(array->realData);
-    const auto* imag = static_cast<const std::uint8_t*>(array->imagData);
-    for (int b = 0; b < 12; ++b) {
-        EXPECT_EQ(real[b], kPoisonByte);
-        EXPECT_EQ(imag[b], kPoisonByte);
+TEST_F(StandinHost, NewDataIsPoisonedWhenAskedFor) {
+    // The test environment turns poisoning on; the call switches it for the
+    // process, so restore what was there.
+    const bool was = poisonNewArrays();
+    setPoisonNewArrays(true);
+    // Small arrays come from malloc, large ones from the huge-page path.
+    for (std::uint64_t rows : {std::uint64_t{3}, std::uint64_t{3} << 21}) {
+        ArrayPtr array = createArray(zuInt16Class, {rows, 2}, {.complexity = zuCOMPLEX});
+        const auto* real = static_cast<const std::uint8_t*>(array->realData);
+        const auto* imag = static_cast<const std::uint8_t*>(array->imagData);
+        const std::uint64_t bytes = rows * 2 * 2;
+        for (std::uint64_t b : {std::uint64_t{0}, std::uint64_t{1}, bytes / 2, bytes - 1}) {
+            EXPECT_EQ(real[b], kPoisonByte) << rows << " rows, byte " << b;
+            EXPECT_EQ(imag[b], kPoisonByte) << rows << " rows, byte " << b;
+        }
     }
+    setPoisonNewArrays(was);
+}
+
+TEST_F(StandinHost, BorrowedDataIsNeitherWrittenNorFreed) {
+    const bool was = poisonNewArrays();
+    setPoisonNewArrays(true);
+    std::vector<std::int32_t> real{1, 2, 3, 4, 5, 6};
+    std::vector<std::int32_t> imag{7, 8, 9, 10, 11, 12};
+    const Counts before = liveCounts();
+    {
+        ArrayPtr array = createArray(zuInt32Class, {2, 3},
+                                     {.complexity = zuCOMPLEX, .borrowedReal = real.data(),
+                                      .borrowedImag = imag.data()});
+        EXPECT_EQ(array->realData, real.data());
+        EXPECT_EQ(array->imagData, imag.data());
+        EXPECT_EQ(liveCounts().arrays, before.arrays + 1);
+    }
+    // Still ours, and untouched: releasing the array did not free or fill it.
+    EXPECT_EQ(real, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(imag, (std::vector<std::int32_t>{7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(liveCounts(), before);
+    // A complex array needs both blocks.
+    try {
+        createArray(zuInt32Class, {2, 3}, {.complexity = zuCOMPLEX, .borrowedReal = real.data()});
+        ADD_FAILURE() << "a complex borrowed array without an imaginary block was made";
+    } catch (const HostError& error) {
+        EXPECT_EQ(error.identifier(), kBadArrayId);
+    }
+    setPoisonNewArrays(was);
 }
 
 TEST_F(StandinHost, ComplexityAndFlags) {

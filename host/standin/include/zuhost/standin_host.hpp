@@ -44,8 +44,17 @@ private:
 inline constexpr const char* kOutOfMemoryId = "Zu:host:outOfMemory";
 inline constexpr const char* kBadArrayId = "Zu:host:badArray";
 
-// Every byte of a freshly created array's data holds this value until written.
+// With poisoning on, every byte of a freshly created array's data holds this
+// value until written.
 inline constexpr std::uint8_t kPoisonByte = 0xA5;
+
+// Whether new arrays are filled with kPoisonByte. Off by default: ordinary
+// runs get uninitialised memory, as the real host gives, and pay nothing for
+// it. Tests turn it on to catch elements a module leaves unwritten, either
+// through this call or by setting ZUHOST_POISON_NEW_ARRAYS=1 in the
+// environment of the process before the host library loads.
+ZUHOST_API void setPoisonNewArrays(bool on) noexcept;
+ZUHOST_API bool poisonNewArrays() noexcept;
 
 struct ArrayOptions {
     zuComplexity complexity = zuREAL;
@@ -56,6 +65,12 @@ struct ArrayOptions {
     // When non-zero, the record stores this identifier (above 16) and the host
     // resolves it to the array's class, as it does for its derived classes.
     zuClassID storedAlias = 0;
+    // When set, the array uses this memory for its real (and imaginary) data
+    // instead of allocating: the caller keeps it alive for the array's life
+    // and frees it; the host never writes, poisons or frees it. Each block
+    // must hold the whole array.
+    void* borrowedReal = nullptr;
+    void* borrowedImag = nullptr;
 };
 
 struct ZUHOST_API ArrayDeleter {
@@ -68,7 +83,7 @@ ZUHOST_API std::size_t elementSize(zuClassID classID) noexcept;
 ZUHOST_API bool isNumericClass(zuClassID classID) noexcept;
 ZUHOST_API const char* className(zuClassID classID) noexcept;
 
-// Creates an array with uninitialised (poisoned) data. Extents follow the
+// Creates an array with uninitialised data (poisoned when asked for). Extents follow the
 // host's rule: at least two, trailing 1s beyond the second dropped. Throws
 // HostError when the size overflows or memory runs out.
 ZUHOST_API ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dims,
@@ -100,6 +115,18 @@ struct CallOutcome {
     std::string message;      // set when failed
 };
 
+// Memory for the output a module creates during one call, so that several
+// calls can write disjoint parts of one larger array. The first array the
+// module creates whose real data takes exactly `bytes` bytes (and that is
+// complex exactly when `imag` is set) uses these blocks as borrowed data;
+// any other array is allocated as usual. The caller keeps the blocks alive
+// until the call's output array is released.
+struct OutputPlacement {
+    void* real = nullptr;
+    void* imag = nullptr;
+    std::uint64_t bytes = 0;
+};
+
 // A module file loaded as the host loads plug-ins. Calls may run on several
 // threads at once; each thread's call keeps its own bookkeeping.
 class ZUHOST_API Module {
@@ -113,6 +140,9 @@ public:
 
     CallOutcome call(std::span<const zuArray* const> inputs, int nlhs = 1) const;
     CallOutcome call(std::initializer_list<const zuArray*> inputs, int nlhs = 1) const;
+    // The same, creating the module's output in `placement`.
+    CallOutcome call(std::span<const zuArray* const> inputs, const OutputPlacement& placement,
+                     int nlhs = 1) const;
 
     const std::string& path() const noexcept { return path_; }
 
