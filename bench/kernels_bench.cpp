@@ -63,8 +63,8 @@ Pass makePass(int dim, u64 rows, u64 cols, u64 planes, u64 outLength, Kernel ker
     request.inLength = along;
     request.outLength = outLength;
     request.scale = scale;
-    request.kernel = kernel;
-    request.antialias = true;
+    request.filter.kernel = kernel;
+    request.filter.antialias = true;
     const axiswarp::tools::Tables tables = axiswarp::tools::buildTables(request);
     Pass pass{dim, rows, cols, planes, outLength, tables.taps, tables.weights, {}, tables.indices};
     const u64 stride = dim == 1 ? 1 : rows;

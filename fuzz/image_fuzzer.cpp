@@ -70,7 +70,7 @@ void fixPngChecksums(std::vector<std::byte>& file) {
 }
 
 std::size_t heldSamples(const Image& image) {
-    return std::visit([](const auto& samples) { return samples.size(); }, image.samples);
+    return image.visitSamples([](auto samples) { return samples.size(); });
 }
 
 void checkImage(const Image& image) {
@@ -115,6 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         back.bitDepth() != image.bitDepth()) {
         fail("the round trip changed the extents, channels or depth");
     }
-    if (!kJpeg && back.samples != image.samples) fail("the PNG round trip changed samples");
+    if (!kJpeg && !(back == image)) fail("the PNG round trip changed samples");
     return 0;
 }

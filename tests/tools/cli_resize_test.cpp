@@ -200,7 +200,7 @@ TEST_F(CliResize, TablesWritesTheBuilderTablesForCall) {
     const RunResult r = run({"tables", "7", "3", "--kernel", "lanczos3", "--no-antialias", "--border", "replicate",
                              "-o", "w.npy", "i.npy"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const Tables expected = buildTables({7, 3, 0.0, Kernel::lanczos3, false, Border::replicate});
+    const Tables expected = buildTables({7, 3, 0.0, {Kernel::lanczos3, false, Border::replicate}});
     for (const auto& [name, values] : {std::pair{"w.npy", &expected.weights}, std::pair{"i.npy", &expected.indices}}) {
         const auto array = readNpy(work() / name);
         EXPECT_EQ(array->classID(), zuDoubleClass);
@@ -210,7 +210,7 @@ TEST_F(CliResize, TablesWritesTheBuilderTablesForCall) {
     // An explicit scale reaches the builder.
     ASSERT_EQ(run({"tables", "8", "4", "--scale", "0.25", "-o", "w.npy", "i.npy"}).status, 0);
     EXPECT_EQ(axiswarp::testing::realValues<double>(*readNpy(work() / "i.npy")),
-              buildTables({8, 4, 0.25, Kernel::cubic, true, Border::symmetric}).indices);
+              buildTables({8, 4, 0.25, {Kernel::cubic, true, Border::symmetric}}).indices);
 }
 
 TEST_F(CliResize, DemoWritesEveryResultAndALabelledContactSheet) {

@@ -60,7 +60,7 @@ TEST(ImageLayout, SamplesAreColumnMajorRowsColumnsChannels) {
     Image img = Image::blank(3, 2, 2, 8);  // 2 rows, 3 columns
     img.set(1, 2, 1, 9);
     EXPECT_EQ(img.offset(1, 2, 1), 1u + 2u * 2u + 1u * 2u * 3u);
-    EXPECT_EQ(std::get<0>(img.samples)[11], 9);
+    EXPECT_EQ(img.samples8()[11], 9);
     EXPECT_THROW(Image::blank(0, 2, 1, 8), ToolError);
     EXPECT_THROW(Image::blank(2, 2, 5, 8), ToolError);
     EXPECT_THROW(Image::blank(2, 2, 1, 12), ToolError);
@@ -75,7 +75,7 @@ TEST(Png, RoundTripsEveryColourTypeAtBothDepths) {
             EXPECT_EQ(back.height, 7u);
             EXPECT_EQ(back.channels, c);
             EXPECT_EQ(back.bitDepth(), depth);
-            EXPECT_EQ(back.samples, img.samples) << "depth " << depth << " channels " << c;
+            EXPECT_TRUE(back == img) << "depth " << depth << " channels " << c;
         }
 }
 
@@ -137,7 +137,7 @@ TEST(Jpeg, RoundTripsGrayAndRgbCloselyAndConvertsDeepOrAlphaImagesWithAWarning) 
         ASSERT_EQ(back.height, 16u);
         int worst = 0;
         for (std::size_t s = 0; s < img.sampleCount(); ++s)
-            worst = std::max(worst, std::abs(int(std::get<0>(back.samples)[s]) - int(std::get<0>(img.samples)[s])));
+            worst = std::max(worst, std::abs(int(back.samples8()[s]) - int(img.samples8()[s])));
         EXPECT_LE(worst, 3) << c;
     }
 
@@ -167,7 +167,7 @@ TEST(Png, AFlatImageAtDeflatesBestRatioStillDecodes) {
     best.pngCompressionLevel = 9;
     const std::vector<std::byte> png = encodePng(flat, "flat.png", best);
     ASSERT_GT(2048.0 * 2048.0 / static_cast<double>(png.size()), 1000.0);
-    EXPECT_EQ(decodePng(png, "flat.png").samples, flat.samples);
+    EXPECT_TRUE(decodePng(png, "flat.png") == flat);
 }
 
 // Rows are decoded in bands; an image taller than one band must come out
@@ -229,7 +229,7 @@ TEST(Jpeg, RefusesCmyk) {
 TEST_F(TempDir, FilesRoundTripByExtensionInAnyCase) {
     const Image img = pattern(9, 5, 2, 16);
     writeImage(dir / "a.PNG", img);
-    EXPECT_EQ(readImage(dir / "a.PNG").samples, img.samples);
+    EXPECT_TRUE(readImage(dir / "a.PNG") == img);
     const Image gray = pattern(9, 5, 1, 8);
     writeImage(dir / "b.JPEG", gray);
     EXPECT_EQ(readImage(dir / "b.JPEG").channels, 1u);

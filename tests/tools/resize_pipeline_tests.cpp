@@ -134,18 +134,15 @@ TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
                             if (i == 0 && j == 4) return 0u;
                             return (20 * i + 9 * j + 25 * k + 3) * unit + (depth == 16 ? 7 * i : 0);
                         });
-                        ResampleOptions options;
-                        options.kernel = kernel;
-                        options.antialias = antialias;
-                        const ResizePlan plan = planResize(s.in, s.out, options);
+                        const ResizePlan plan = planResize(s.in, s.out, {kernel, antialias, Border::symmetric});
                         const Image got = resizeImage(module(), image, plan, precise);
 
                         const double top = depth == 8 ? 255.0 : 65535.0;
-                        TableRequest rowRequest{s.in.height, s.out.height, 0.0, kernel, antialias, Border::symmetric};
-                        TableRequest colRequest{s.in.width, s.out.width, 0.0, kernel, antialias, Border::symmetric};
+                        TableRequest rowRequest{s.in.height, s.out.height, 0.0, {kernel, antialias, Border::symmetric}};
+                        TableRequest colRequest{s.in.width, s.out.width, 0.0, {kernel, antialias, Border::symmetric}};
                         std::vector<double> v(image.sampleCount());
                         for (std::size_t e = 0; e < v.size(); ++e)
-                            v[e] = std::visit([e](const auto& x) { return double(x[e]); }, image.samples);
+                            v[e] = image.visitSamples([e](auto x) { return double(x[e]); });
                         const bool rowsFirst = double(s.out.height) / s.in.height <= double(s.out.width) / s.in.width;
                         const double between = precise ? 0.0 : top;
                         if (rowsFirst) {
@@ -159,7 +156,7 @@ TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
                         ASSERT_EQ(got.height, s.out.height);
                         ASSERT_EQ(got.bitDepth(), depth);
                         for (std::size_t e = 0; e < v.size(); ++e) {
-                            const double g = std::visit([e](const auto& x) { return double(x[e]); }, got.samples);
+                            const double g = got.visitSamples([e](auto x) { return double(x[e]); });
                             ASSERT_EQ(g, v[e]) << "sample " << e;
                         }
                     }
@@ -185,9 +182,9 @@ TEST_F(ResizeThroughModule, ConstantImagesStayExactlyConstant) {
                                                           [&](auto, auto, auto k) {
                                                               return (channels % 2 == 0 && k == channels - 1) ? top - 5 : value;
                                                           });
-                            ResampleOptions options;
-                            options.kernel = kernel;
-                            const Image got = resizeImage(module(), image, planResize(s.in, s.out, options), precise);
+                            FilterChoice filter;
+                            filter.kernel = kernel;
+                            const Image got = resizeImage(module(), image, planResize(s.in, s.out, filter), precise);
                             ASSERT_EQ(got.channels, channels);
                             for (std::uint32_t k = 0; k < channels; ++k)
                                 for (std::uint32_t j = 0; j < got.width; ++j)
@@ -215,9 +212,9 @@ TEST_F(ResizeThroughModule, TransparentPixelsLeaveNoFringe) {
                         if (!inside(i, j)) return 0u;
                         return k == channels - 1 ? top : colour[k];
                     });
-                    ResampleOptions options;
-                    options.kernel = kernel;
-                    const Image got = resizeImage(module(), image, planResize({18, 15}, out, options), false);
+                    FilterChoice filter;
+                    filter.kernel = kernel;
+                    const Image got = resizeImage(module(), image, planResize({18, 15}, out, filter), false);
                     std::uint32_t partial = 0;
                     for (std::uint32_t j = 0; j < got.width; ++j)
                         for (std::uint32_t i = 0; i < got.height; ++i) {

@@ -34,8 +34,8 @@ using Col = std::vector<std::pair<double, double>>;
 // every position within a generous range, fold each one separately and add.
 std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uint64_t j) {
     const double s = request.scale == 0.0 ? double(request.outLength) / double(request.inLength) : request.scale;
-    const bool stretch = request.antialias && s < 1.0;
-    const double r = stretch ? kernelSupport(request.kernel) / s : kernelSupport(request.kernel);
+    const bool stretch = request.filter.antialias && s < 1.0;
+    const double r = stretch ? kernelSupport(request.filter.kernel) / s : kernelSupport(request.filter.kernel);
     const double u = request.scale == 0.0
                          ? double((2 * j - 1) * request.inLength + request.outLength) / double(2 * request.outLength)
                          : (double(j) - 0.5) / s + 0.5;
@@ -43,7 +43,7 @@ std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uin
     std::map<std::int64_t, double> acc;
     for (auto p = static_cast<std::int64_t>(u - r) - 3; p <= static_cast<std::int64_t>(u + r) + 3; ++p) {
         std::int64_t f = p;
-        if (request.border == Border::replicate) {
+        if (request.filter.border == Border::replicate) {
             f = std::min<std::int64_t>(std::max<std::int64_t>(p, 1), n);
         } else {
             while (f < 1 || f > n) f = f < 1 ? 1 - f : 2 * n + 1 - f;
@@ -53,7 +53,7 @@ std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uin
                                   2 * std::int64_t(request.outLength) * p);
         const double x = request.scale == 0.0 ? num / double(2 * request.outLength) : u - double(p);
         const double sx = request.scale == 0.0 ? num / double(2 * request.inLength) : s * x;
-        acc[f] += kernelValue(request.kernel, stretch ? sx : x);
+        acc[f] += kernelValue(request.filter.kernel, stretch ? sx : x);
     }
     double total = 0.0;
     for (auto& [f, w] : acc) total += w;
@@ -115,7 +115,7 @@ TEST(Tables, IdentityScaleGivesOneTapOfWeightOneAtTheSamePosition) {
     for (Kernel kernel : {Kernel::nearest, Kernel::box, Kernel::triangle, Kernel::cubic,
                           Kernel::lanczos2, Kernel::lanczos3}) {
         for (std::uint64_t n : {1u, 2u, 7u, 64u}) {
-            const Tables t = buildTables({n, n, 0.0, kernel, true, Border::symmetric});
+            const Tables t = buildTables({n, n, 0.0, {kernel, true, Border::symmetric}});
             ASSERT_EQ(t.taps, 1u) << kernelName(kernel) << " n=" << n;
             for (std::uint64_t j = 1; j <= n; ++j) {
                 EXPECT_EQ(t.index(0, j - 1), double(j));
@@ -127,12 +127,12 @@ TEST(Tables, IdentityScaleGivesOneTapOfWeightOneAtTheSamePosition) {
 
 TEST(Tables, CubicWeightsMatchHandComputedValues) {
     // s = 2: u = j/2 + 1/4; output 8 of 16 sits at 4.25.
-    const Tables up = buildTables({8, 16, 0.0, Kernel::cubic, true, Border::symmetric});
+    const Tables up = buildTables({8, 16, 0.0, {Kernel::cubic, true, Border::symmetric}});
     EXPECT_EQ(up.taps, 4u);
     EXPECT_EQ(column(up, 8), (Col{{3, -0.0703125}, {4, 0.8671875}, {5, 0.2265625}, {6, -0.0234375}}));
 
     // s = 1/2: u = 2j - 1/2; output 4 of 8 sits at 7.5. Antialiasing doubles the support.
-    const Tables down = buildTables({16, 8, 0.0, Kernel::cubic, true, Border::symmetric});
+    const Tables down = buildTables({16, 8, 0.0, {Kernel::cubic, true, Border::symmetric}});
     EXPECT_EQ(down.taps, 8u);
     EXPECT_EQ(column(down, 4), (Col{{4, -0.01171875},
                                     {5, -0.03515625},
@@ -143,7 +143,7 @@ TEST(Tables, CubicWeightsMatchHandComputedValues) {
                                     {10, -0.03515625},
                                     {11, -0.01171875}}));
 
-    const Tables plain = buildTables({16, 8, 0.0, Kernel::cubic, false, Border::symmetric});
+    const Tables plain = buildTables({16, 8, 0.0, {Kernel::cubic, false, Border::symmetric}});
     EXPECT_EQ(plain.taps, 4u);
     EXPECT_EQ(column(plain, 4), (Col{{6, -0.0625}, {7, 0.5625}, {8, 0.5625}, {9, -0.0625}}));
 }
@@ -151,32 +151,32 @@ TEST(Tables, CubicWeightsMatchHandComputedValues) {
 TEST(Tables, BordersFoldTapsAtBothEnds) {
     // Cubic at s = 2 over n = 4: output 1 sits at 0.75 (taps -1..2), output 8
     // at 4.25 (taps 3..6). Folded taps add onto the index they land on.
-    const Tables sym = buildTables({4, 8, 0.0, Kernel::cubic, true, Border::symmetric});
+    const Tables sym = buildTables({4, 8, 0.0, {Kernel::cubic, true, Border::symmetric}});
     EXPECT_EQ(nonZero(sym, 1), (Col{{1, 0.2265625 + 0.8671875}, {2, -0.0234375 - 0.0703125}}));
     EXPECT_EQ(nonZero(sym, 8), (Col{{3, -0.0703125 - 0.0234375}, {4, 0.8671875 + 0.2265625}}));
 
-    const Tables rep = buildTables({4, 8, 0.0, Kernel::cubic, true, Border::replicate});
+    const Tables rep = buildTables({4, 8, 0.0, {Kernel::cubic, true, Border::replicate}});
     EXPECT_EQ(nonZero(rep, 1), (Col{{1, -0.0234375 + 0.2265625 + 0.8671875}, {2, -0.0703125}}));
     EXPECT_EQ(nonZero(rep, 8), (Col{{3, -0.0703125}, {4, 0.8671875 + 0.2265625 - 0.0234375}}));
 
     // An explicit scale can put centres far outside: symmetric folding is
     // periodic (1,2,3,3,2,1,1,2,...), replicate clamps.
-    const Tables farSym = buildTables({3, 4, 0.5, Kernel::nearest, false, Border::symmetric});
-    const Tables farRep = buildTables({3, 4, 0.5, Kernel::nearest, false, Border::replicate});
+    const Tables farSym = buildTables({3, 4, 0.5, {Kernel::nearest, false, Border::symmetric}});
+    const Tables farRep = buildTables({3, 4, 0.5, {Kernel::nearest, false, Border::replicate}});
     // u = 2j - 1/2, nearest positions 2, 4, 6, 8.
     EXPECT_EQ(farSym.indices, (std::vector<double>{2, 3, 1, 2}));
     EXPECT_EQ(farRep.indices, (std::vector<double>{2, 3, 3, 3}));
 }
 
 TEST(Tables, NearestTiesRoundUpAndNearestNeverStretches) {
-    EXPECT_EQ(buildTables({2, 1, 0.0, Kernel::nearest, true, Border::symmetric}).indices,
+    EXPECT_EQ(buildTables({2, 1, 0.0, {Kernel::nearest, true, Border::symmetric}}).indices,
               std::vector<double>{2});  // u = 1.5
-    EXPECT_EQ(buildTables({4, 2, 0.0, Kernel::nearest, true, Border::symmetric}).indices,
+    EXPECT_EQ(buildTables({4, 2, 0.0, {Kernel::nearest, true, Border::symmetric}}).indices,
               (std::vector<double>{2, 4}));  // u = 1.5, 3.5
-    EXPECT_EQ(buildTables({3, 2, 0.0, Kernel::nearest, true, Border::symmetric}).indices,
+    EXPECT_EQ(buildTables({3, 2, 0.0, {Kernel::nearest, true, Border::symmetric}}).indices,
               (std::vector<double>{1, 3}));  // u = 1.25, 2.75
     // s = 1/6 is inexact in binary; the default scale still finds the ties.
-    const Tables t = buildTables({18, 3, 0.0, Kernel::nearest, true, Border::symmetric});
+    const Tables t = buildTables({18, 3, 0.0, {Kernel::nearest, true, Border::symmetric}});
     EXPECT_EQ(t.indices, (std::vector<double>{4, 10, 16}));  // u = 3.5, 9.5, 15.5
     EXPECT_EQ(t.taps, 1u);
     EXPECT_EQ(t.weights, (std::vector<double>{1, 1, 1}));
@@ -222,7 +222,7 @@ TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
 
 TEST(Tables, SingleSampleInputGivesWeightExactlyOne) {
     for (Kernel kernel : {Kernel::nearest, Kernel::box, Kernel::cubic, Kernel::lanczos3}) {
-        const Tables t = buildTables({1, 9, 0.0, kernel, true, Border::symmetric});
+        const Tables t = buildTables({1, 9, 0.0, {kernel, true, Border::symmetric}});
         EXPECT_EQ(t.taps, 1u);
         EXPECT_EQ(t.weights, std::vector<double>(9, 1.0));
         EXPECT_EQ(t.indices, std::vector<double>(9, 1.0));
@@ -230,10 +230,10 @@ TEST(Tables, SingleSampleInputGivesWeightExactlyOne) {
 }
 
 TEST(Tables, HugeShrinkKeepsKWithinTheInput) {
-    const Tables all = buildTables({100000, 1, 0.0, Kernel::lanczos3, true, Border::symmetric});
+    const Tables all = buildTables({100000, 1, 0.0, {Kernel::lanczos3, true, Border::symmetric}});
     EXPECT_LE(all.taps, 100000u);
     EXPECT_GT(all.taps, 90000u);
-    const Tables third = buildTables({1u << 20, 3, 0.0, Kernel::box, true, Border::replicate});
+    const Tables third = buildTables({1u << 20, 3, 0.0, {Kernel::box, true, Border::replicate}});
     EXPECT_LE(third.taps, (1u << 20) / 3 + 2);
     double sum = 0.0;
     for (std::uint64_t t = 0; t < third.taps; ++t) sum += third.weight(t, 1);
@@ -241,8 +241,8 @@ TEST(Tables, HugeShrinkKeepsKWithinTheInput) {
 }
 
 TEST(Tables, ExplicitScaleEqualToTheDefaultGivesTheSameTables) {
-    const Tables a = buildTables({9, 18, 0.0, Kernel::lanczos3, true, Border::symmetric});
-    const Tables b = buildTables({9, 18, 2.0, Kernel::lanczos3, true, Border::symmetric});
+    const Tables a = buildTables({9, 18, 0.0, {Kernel::lanczos3, true, Border::symmetric}});
+    const Tables b = buildTables({9, 18, 2.0, {Kernel::lanczos3, true, Border::symmetric}});
     EXPECT_EQ(a.taps, b.taps);
     EXPECT_EQ(a.weights, b.weights);
     EXPECT_EQ(a.indices, b.indices);

@@ -63,11 +63,11 @@ std::string sizeText(tools::ImageSize size) {
 DemoResult runOne(const zuhost::Module& module, const tools::Image& source, tools::ImageSize out,
                   tools::Kernel kernel, bool antialias, std::string pass, std::string file) {
     const tools::ImageSize in{source.width, source.height};
-    tools::ResampleOptions options;
-    options.kernel = kernel;
-    options.antialias = antialias;
+    tools::FilterChoice filter;
+    filter.kernel = kernel;
+    filter.antialias = antialias;
     const auto start = std::chrono::steady_clock::now();
-    const tools::ResizePlan plan = tools::planResize(in, out, options);
+    const tools::ResizePlan plan = tools::planResize(in, out, filter);
     tools::Image image;
     try {
         image = tools::resizeImage(module, source, plan, false);
@@ -136,20 +136,20 @@ void runDemo(const DemoOptions& options) {
     tools::writeImage(dir / "star.png", star);
     for (const DemoResult& r : results) tools::writeImage(dir / r.file, r.image);
 
-    std::vector<tools::SheetRow> rows;
-    rows.push_back({"SOURCE: TEST CHART, AND ITS STAR REGION SHOWN X3 (PIXEL REPEAT)",
-                    {{chart, "CHART " + sizeText({chart.width, chart.height})},
-                     {tools::magnifyNearest(star, kEnlarge),
-                      "STAR " + sizeText({star.width, star.height}) + " (SHOWN X3)"}}});
-    rows.push_back({"DOWN TO 1/4 WITH ANTIALIASING (SHOWN X3 BY PIXEL REPEAT)", {}});
-    rows.push_back({"DOWN TO 1/4 WITHOUT ANTIALIASING (SHOWN X3 BY PIXEL REPEAT)", {}});
-    rows.push_back({"STAR REGION ENLARGED X3 (" + sizeText({star.width, star.height}) + " TO " +
-                        upper(sizeText(large)) + ")",
-                    {}});
+    // Images are move-only (each owns its host array), hence no braced lists.
+    std::vector<tools::SheetRow> rows(4);
+    rows[0].heading = "SOURCE: TEST CHART, AND ITS STAR REGION SHOWN X3 (PIXEL REPEAT)";
+    rows[0].cells.push_back({chart.clone(), "CHART " + sizeText({chart.width, chart.height})});
+    rows[0].cells.push_back({tools::magnifyNearest(star, kEnlarge),
+                             "STAR " + sizeText({star.width, star.height}) + " (SHOWN X3)"});
+    rows[1].heading = "DOWN TO 1/4 WITH ANTIALIASING (SHOWN X3 BY PIXEL REPEAT)";
+    rows[2].heading = "DOWN TO 1/4 WITHOUT ANTIALIASING (SHOWN X3 BY PIXEL REPEAT)";
+    rows[3].heading = "STAR REGION ENLARGED X3 (" + sizeText({star.width, star.height}) + " TO " +
+                      upper(sizeText(large)) + ")";
     for (const DemoResult& r : results) {
         const std::string kernel = upper(tools::kernelName(r.kernel));
         if (r.pass == "up x3") {
-            rows[3].cells.push_back({r.image, kernel});
+            rows[3].cells.push_back({r.image.clone(), kernel});
         } else {
             rows[r.antialias ? 1 : 2].cells.push_back(
                 {tools::magnifyNearest(r.image, kShrink - 1), kernel});

@@ -7,6 +7,7 @@
 #include "resample_tables.hpp"
 #include "resize_pipeline.hpp"
 #include "tool_error.hpp"
+#include "worker_pool.hpp"
 
 #include <zuhost/standin_host.hpp>
 
@@ -195,7 +196,7 @@ struct Settings {
 
 // The exit status for one file.
 int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings& settings,
-               Reporter& reporter) {
+               Reporter& reporter, tools::WorkerPool& pool) {
     const std::string input = job.input.string();
     const std::string output = job.output.string();
     try {
@@ -209,18 +210,20 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         tools::ResizePlan plan;
         try {
             const tools::ImageSize in{image.width, image.height};
-            plan = tools::planResize(in, tools::targetSize(in, settings.size), settings.resample);
+            plan = tools::planResize(in, tools::targetSize(in, settings.size),
+                                     settings.resample.filter);
         } catch (const tools::ToolError& error) {
             throw tools::ToolError(input + ": " + error.what());
         }
         tools::AtomicFile file(job.output);
         tools::Image result;
         try {
-            result = tools::resizeImage(module, image, plan, settings.resample.precise);
+            result = tools::resizeImage(module, image, plan, settings.resample.precise, &pool);
         } catch (const tools::ModuleCallError& error) {
             reporter.message(input + ": " + error.what());
             return kExitModuleError;
         }
+        image = tools::Image();  // the input's memory is not needed any more
         tools::ImageWriteOptions write = settings.write;
         write.warning = [&reporter](const std::string& text) { reporter.message("warning: " + text); };
         const std::vector<std::byte> bytes =
@@ -243,9 +246,9 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
 void runResize(const ResizeOptions& options) {
     Settings settings;
     settings.size = sizeRequest(options);
-    settings.resample.kernel = tools::parseKernel(options.kernel);
-    settings.resample.border = tools::parseBorder(options.border);
-    settings.resample.antialias = !options.noAntialias;
+    settings.resample.filter.kernel = tools::parseKernel(options.kernel);
+    settings.resample.filter.border = tools::parseBorder(options.border);
+    settings.resample.filter.antialias = !options.noAntialias;
     settings.resample.precise = options.precise;
     settings.write.jpegQuality = options.quality;
     settings.read.maxPixels = options.maxPixels;
@@ -254,23 +257,16 @@ void runResize(const ResizeOptions& options) {
     const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
                                                        : options.module);
 
+    // --jobs threads for the whole run: they take whole files while there are
+    // files left to start, and parts of the images in hand otherwise.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads =
-        std::min<std::size_t>(jobs.size(), options.jobs == 0 ? cores : options.jobs);
+    tools::WorkerPool pool(options.jobs == 0 ? cores : options.jobs);
     std::vector<int> status(jobs.size(), kExitOk);
-    std::atomic<std::size_t> next{0};
     Reporter reporter(jobs.size());
-    auto work = [&] {
-        for (std::size_t k = next++; k < jobs.size(); k = next++) {
-            status[k] = resizeFile(module, jobs[k], settings, reporter);
-            reporter.fileDone();
-        }
-    };
-    {
-        std::vector<std::jthread> pool;
-        for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-        work();
-    }
+    pool.run(jobs.size(), [&](std::size_t k) {
+        status[k] = resizeFile(module, jobs[k], settings, reporter, pool);
+        reporter.fileDone();
+    });
     reporter.finish();
 
     const std::size_t failed =
@@ -343,7 +339,8 @@ void registerResizeCommand(CLI::App& app) {
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     resize->add_option("-j,--jobs", options->jobs,
-                       "Files resized at once (default: one per core)")
+                       "Worker threads for the whole run, shared between files and the parts "
+                       "of each large image (default: one per core)")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
     resize->add_option("--module", options->module,

@@ -5,6 +5,7 @@
 #include "atomic_file.hpp"
 #include "npy_io.hpp"
 #include "resample_tables.hpp"
+#include "table_arrays.hpp"
 #include "resize_pipeline.hpp"
 #include "tool_error.hpp"
 
@@ -41,21 +42,14 @@ std::uint64_t parseTableLength(const std::string& text, const char* name) {
     return value;
 }
 
-zuhost::ArrayPtr tableArray(const std::vector<double>& values, std::uint64_t taps,
-                            std::uint64_t outLength) {
-    zuhost::ArrayPtr array = zuhost::createArray(zuDoubleClass, {taps, outLength});
-    std::memcpy(array->realData, values.data(), values.size() * sizeof(double));
-    return array;
-}
-
 void runTables(const TablesOptions& options) {
     tools::TableRequest request;
     request.inLength = parseTableLength(options.inLength, "N");
     request.outLength = parseTableLength(options.outLength, "M");
     if (!options.scale.empty()) request.scale = tools::parseScale(options.scale, "--scale");
-    request.kernel = tools::parseKernel(options.kernel);
-    request.border = tools::parseBorder(options.border);
-    request.antialias = !options.noAntialias;
+    request.filter.kernel = tools::parseKernel(options.kernel);
+    request.filter.border = tools::parseBorder(options.border);
+    request.filter.antialias = !options.noAntialias;
     if (options.outputs.size() != 2)
         throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
     if (tools::fileIdentity(options.outputs[0]) == tools::fileIdentity(options.outputs[1]))
@@ -63,8 +57,9 @@ void runTables(const TablesOptions& options) {
                                "' are the same file; the weights and the indices need two");
 
     const tools::Tables tables = tools::buildTables(request);
-    const zuhost::ArrayPtr weights = tableArray(tables.weights, tables.taps, tables.outLength);
-    const zuhost::ArrayPtr indices = tableArray(tables.indices, tables.taps, tables.outLength);
+    const tools::TableArrays arrays = tools::tableArrays(tables, 0, UINT64_MAX, true);
+    const zuArray* weights = arrays.weights.get();
+    const zuArray* indices = arrays.indices.get();
 
     // Both temporaries exist before either target is replaced, so an
     // unwritable destination leaves both targets as they were.

@@ -22,7 +22,7 @@ constexpr std::uint32_t kFrame = 160;
 
 void fill(Image& image, std::uint32_t row, std::uint32_t col, std::uint32_t height,
           std::uint32_t width, std::uint32_t value) {
-    auto& s = std::get<std::vector<std::uint8_t>>(image.samples);
+    auto s = image.samples8();
     for (std::uint32_t k = 0; k < image.channels; ++k)
         for (std::uint32_t j = col; j < col + width; ++j)
             for (std::uint32_t i = row; i < row + height; ++i)
@@ -30,8 +30,8 @@ void fill(Image& image, std::uint32_t row, std::uint32_t col, std::uint32_t heig
 }
 
 void paste(Image& sheet, const Image& rgb, std::uint32_t row, std::uint32_t col) {
-    auto& target = std::get<std::vector<std::uint8_t>>(sheet.samples);
-    const auto& source = std::get<std::vector<std::uint8_t>>(rgb.samples);
+    auto target = sheet.samples8();
+    const auto source = rgb.samples8();
     for (std::uint32_t k = 0; k < 3; ++k)
         for (std::uint32_t j = 0; j < rgb.width; ++j)
             for (std::uint32_t i = 0; i < rgb.height; ++i)
@@ -56,17 +56,16 @@ Image cropImage(const Image& image, const ImageRegion& region) {
         std::uint64_t{region.col} + region.width > image.width)
         throw ToolError("the crop region lies outside the image");
     Image out = Image::blank(region.width, region.height, image.channels, image.bitDepth());
-    std::visit(
-        [&](auto& target) {
-            using Vec = std::decay_t<decltype(target)>;
-            const auto& source = std::get<Vec>(image.samples);
+    out.visitSamples(
+        [&](auto target) {
+            using T = typename decltype(target)::value_type;
+            const T* source = static_cast<const T*>(image.hostArray().realData);
             for (std::uint32_t k = 0; k < image.channels; ++k)
                 for (std::uint32_t j = 0; j < region.width; ++j)
                     for (std::uint32_t i = 0; i < region.height; ++i)
                         target[out.offset(i, j, k)] =
                             source[image.offset(region.row + i, region.col + j, k)];
-        },
-        out.samples);
+        });
     return out;
 }
 
@@ -76,22 +75,21 @@ Image magnifyNearest(const Image& image, std::uint32_t factor) {
         throw ToolError("the magnified image would be too large");
     Image out = Image::blank(image.width * factor, image.height * factor, image.channels,
                              image.bitDepth());
-    std::visit(
-        [&](auto& target) {
-            using Vec = std::decay_t<decltype(target)>;
-            const auto& source = std::get<Vec>(image.samples);
+    out.visitSamples(
+        [&](auto target) {
+            using T = typename decltype(target)::value_type;
+            const T* source = static_cast<const T*>(image.hostArray().realData);
             for (std::uint32_t k = 0; k < out.channels; ++k)
                 for (std::uint32_t j = 0; j < out.width; ++j)
                     for (std::uint32_t i = 0; i < out.height; ++i)
                         target[out.offset(i, j, k)] = source[image.offset(i / factor, j / factor, k)];
-        },
-        out.samples);
+        });
     return out;
 }
 
 Image toRgb8(const Image& image) {
     Image out = Image::blank(image.width, image.height, 3, 8);
-    auto& target = std::get<std::vector<std::uint8_t>>(out.samples);
+    auto target = out.samples8();
     const bool alpha = image.channels == 2 || image.channels == 4;
     const std::uint32_t colours = alpha ? image.channels - 1 : image.channels;
     const double top = image.bitDepth() == 8 ? 255.0 : 65535.0;
@@ -135,7 +133,7 @@ Image makeContactSheet(std::string_view title, const std::vector<SheetRow>& rows
         y += textLine + kTextGap;
         std::uint32_t x = kMargin;
         for (const SheetCell& cell : row.cells) {
-            const Image rgb = cell.image.channels == 3 && cell.image.bitDepth() == 8 ? cell.image
+            const Image rgb = cell.image.channels == 3 && cell.image.bitDepth() == 8 ? cell.image.clone()
                                                                                     : toRgb8(cell.image);
             fill(sheet, y, x, rgb.height + 2, rgb.width + 2, kFrame);
             paste(sheet, rgb, y + 1, x + 1);

@@ -1,6 +1,7 @@
 #include "image_io.hpp"
 
 #include "atomic_file.hpp"
+#include "planar_layout.hpp"
 
 #include <png.h>
 // jpeglib.h needs size_t and FILE declared first.
@@ -9,6 +10,7 @@
 #include <jerror.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
@@ -67,63 +69,51 @@ std::size_t bufferBytes(std::string_view name, std::uint64_t rowBytes, std::uint
     return static_cast<std::size_t>(rowBytes * height);
 }
 
-// Interleaved rows (as the codecs store pixels) to and from the planar,
-// column-major layout of Image. `bytesPerSample` 2 means big-endian uint16.
-// `rows` holds `count` image rows from `first` on.
-template <class T>
-void rowsToPlanes(const unsigned char* rows, std::size_t rowBytes, std::uint32_t first,
-                  std::uint32_t count, Image& image, std::vector<T>& out) {
-    const std::uint32_t c = image.channels;
-    for (std::uint32_t y = first; y < first + count; ++y) {
-        const unsigned char* row = rows + (y - first) * rowBytes;
-        for (std::uint32_t x = 0; x < image.width; ++x) {
-            for (std::uint32_t k = 0; k < c; ++k) {
-                const std::size_t s = std::size_t{x} * c + k;
-                T v;
-                if constexpr (sizeof(T) == 1) {
-                    v = row[s];
-                } else {
-                    v = static_cast<T>((unsigned{row[2 * s]} << 8) | row[2 * s + 1]);
-                }
-                out[image.offset(y, x, k)] = v;
-            }
-        }
-    }
-}
-
-template <class T>
-void planesToRows(const Image& image, const std::vector<T>& in, std::uint32_t channels,
-                  unsigned char* rows, std::size_t rowBytes, bool bigEndian16) {
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        unsigned char* row = rows + y * rowBytes;
-        for (std::uint32_t x = 0; x < image.width; ++x) {
-            for (std::uint32_t k = 0; k < channels; ++k) {
-                const T v = in[image.offset(y, x, k)];
-                const std::size_t s = std::size_t{x} * channels + k;
-                if (bigEndian16) {
-                    row[2 * s] = static_cast<unsigned char>(v >> 8);
-                    row[2 * s + 1] = static_cast<unsigned char>(v & 0xff);
-                } else if constexpr (sizeof(T) == 1) {
-                    row[s] = v;
-                } else {
-                    // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
-                    row[s] = static_cast<unsigned char>((unsigned{v} + 128) / 257);
-                }
-            }
-        }
-    }
-}
-
 void validateImage(const Image& image, std::string_view name) {
     if (image.width == 0 || image.height == 0)
         fail(name, "cannot write an image with a zero extent");
     if (image.channels < 1 || image.channels > 4)
         fail(name, "cannot write an image with " + std::to_string(image.channels) +
                        " channels (1 to 4 are supported)");
-    const std::size_t held = std::visit([](const auto& v) { return v.size(); }, image.samples);
-    if (held != image.sampleCount())
-        fail(name, "the image holds " + std::to_string(held) + " samples, not " +
-                       std::to_string(image.sampleCount()) + " as its extents say");
+    if (image.empty()) fail(name, "the image holds no samples");
+}
+
+// 16-bit PNG rows are big-endian; libpng swaps them to and from the machine's
+// order, so that a band is plain uint16 samples.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// A buffer for a band of rows, aligned for 16-bit samples, which are read
+// from it as uint16 (and the codecs write it as bytes).
+class BandBuffer {
+public:
+    explicit BandBuffer(std::size_t bytes) : storage_((bytes + 1) / 2) {}
+    unsigned char* bytes() noexcept { return reinterpret_cast<unsigned char*>(storage_.data()); }
+
+private:
+    std::vector<std::uint16_t> storage_;
+};
+
+// Row pointers into a band buffer of kBandRows rows.
+template <class Row>
+std::vector<Row> bandRowPointers(unsigned char* band, std::size_t rowBytes, std::uint32_t rows) {
+    std::vector<Row> pointers(rows);
+    for (std::uint32_t y = 0; y < rows; ++y) pointers[y] = band + y * rowBytes;
+    return pointers;
+}
+
+PlaneGeometry geometryOf(const Image& image) {
+    return {image.width, image.height, image.channels};
+}
+
+// Decoded rows first..first+count-1 in `band` into the image's planes.
+void storeBand(Image& image, const unsigned char* band, std::size_t rowBytes, std::uint32_t first,
+               std::uint32_t count) {
+    const PlaneGeometry g = geometryOf(image);
+    image.visitSamples([&](auto samples) {
+        using T = typename decltype(samples)::value_type;
+        bandToPlanes(reinterpret_cast<const T*>(band), rowBytes / sizeof(T), first, count, g,
+                     samples.data());
+    });
 }
 
 // ---------------------------------------------------------------- PNG -----
@@ -149,6 +139,7 @@ struct PngState {
     int bitDepth = 0;
     int colorType = 0;
     int compressionLevel = -1;
+    int passes = 1;
     std::size_t rowBytes = 0;
     png_bytepp rows = nullptr;
 };
@@ -214,7 +205,8 @@ bool pngPrepareRows(PngState* s) {
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s->png);
     if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
     if (png_get_valid(s->png, s->info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(s->png);
-    png_set_interlace_handling(s->png);
+    if (depth == 16 && kLittleEndian) png_set_swap(s->png);
+    s->passes = png_set_interlace_handling(s->png);
     png_read_update_info(s->png, s->info);
     s->channels = png_get_channels(s->png, s->info);
     s->bitDepth = png_get_bit_depth(s->png, s->info);
@@ -222,14 +214,27 @@ bool pngPrepareRows(PngState* s) {
     return true;
 }
 
-bool pngReadRows(PngState* s) {
+// An interlaced image's passes each cover the whole image, so it is read at
+// once into a full-size buffer; others are read band by band.
+bool pngReadWhole(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
     png_read_image(s->png, s->rows);
+    return true;
+}
+
+bool pngReadBand(PngState* s, std::uint32_t count) {
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    png_read_rows(s->png, s->rows, nullptr, count);
+    return true;
+}
+
+bool pngReadFinish(PngState* s) {
+    if (setjmp(png_jmpbuf(s->png))) return false;
     png_read_end(s->png, nullptr);
     return true;
 }
 
-bool pngWriteAll(PngState* s) {
+bool pngWriteStart(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
     s->info = png_create_info_struct(s->png);
     if (s->info == nullptr) png_error(s->png, "out of memory");
@@ -238,7 +243,18 @@ bool pngWriteAll(PngState* s) {
     png_set_IHDR(s->png, s->info, s->width, s->height, s->bitDepth, s->colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(s->png, s->info);
-    png_write_image(s->png, s->rows);
+    if (s->bitDepth == 16 && kLittleEndian) png_set_swap(s->png);
+    return true;
+}
+
+bool pngWriteBand(PngState* s, std::uint32_t count) {
+    if (setjmp(png_jmpbuf(s->png))) return false;
+    png_write_rows(s->png, s->rows, count);
+    return true;
+}
+
+bool pngWriteFinish(PngState* s) {
+    if (setjmp(png_jmpbuf(s->png))) return false;
     png_write_end(s->png, nullptr);
     return true;
 }
@@ -434,9 +450,10 @@ struct JpegWriteState {
     int components;
     int quality;
     JSAMPARRAY rows;
+    unsigned bandRows;  // rows in `rows` for the next jpegWriteBand
 };
 
-bool jpegWriteAll(JpegWriteState* s) {
+bool jpegWriteStart(JpegWriteState* s) {
     if (setjmp(s->err.jump)) return false;
     jpeg_create_compress(&s->cinfo);
     s->created = true;
@@ -452,9 +469,19 @@ bool jpegWriteAll(JpegWriteState* s) {
     jpeg_set_quality(&s->cinfo, s->quality, TRUE);
     s->cinfo.optimize_coding = TRUE;
     jpeg_start_compress(&s->cinfo, TRUE);
-    while (s->cinfo.next_scanline < s->cinfo.image_height)
-        jpeg_write_scanlines(&s->cinfo, s->rows + s->cinfo.next_scanline,
-                             s->cinfo.image_height - s->cinfo.next_scanline);
+    return true;
+}
+
+bool jpegWriteBand(JpegWriteState* s) {
+    if (setjmp(s->err.jump)) return false;
+    // A memory destination never suspends, so every row is taken.
+    for (unsigned done = 0; done < s->bandRows;)
+        done += jpeg_write_scanlines(&s->cinfo, s->rows + done, s->bandRows - done);
+    return true;
+}
+
+bool jpegWriteFinish(JpegWriteState* s) {
+    if (setjmp(s->err.jump)) return false;
     jpeg_finish_compress(&s->cinfo);
     return true;
 }
@@ -504,44 +531,6 @@ std::vector<std::byte> readWholeFile(const std::filesystem::path& path, std::str
 
 }  // namespace
 
-// -------------------------------------------------------------- Image -----
-
-Image Image::blank(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
-                   int bitDepth) {
-    if (width == 0 || height == 0) throw ToolError("an image needs a non-zero width and height");
-    if (channels < 1 || channels > 4)
-        throw ToolError("an image has 1 to 4 channels, not " + std::to_string(channels));
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.channels = channels;
-    const std::uint64_t count = image.sampleCount();
-    if (count > std::numeric_limits<std::size_t>::max() / 2)
-        throw ToolError("the image is too large to hold in memory");
-    if (bitDepth == 8)
-        image.samples = std::vector<std::uint8_t>(static_cast<std::size_t>(count), 0);
-    else if (bitDepth == 16)
-        image.samples = std::vector<std::uint16_t>(static_cast<std::size_t>(count), 0);
-    else
-        throw ToolError("an image has 8 or 16 bits per sample, not " + std::to_string(bitDepth));
-    return image;
-}
-
-std::uint32_t Image::at(std::uint32_t row, std::uint32_t col, std::uint32_t channel) const {
-    const std::size_t k = offset(row, col, channel);
-    return std::visit([k](const auto& v) -> std::uint32_t { return v.at(k); }, samples);
-}
-
-void Image::set(std::uint32_t row, std::uint32_t col, std::uint32_t channel, std::uint32_t value) {
-    const std::size_t k = offset(row, col, channel);
-    std::visit(
-        [k, value](auto& v) {
-            using T = typename std::decay_t<decltype(v)>::value_type;
-            v.at(k) = static_cast<T>(std::min<std::uint32_t>(value, std::numeric_limits<T>::max()));
-        },
-        samples);
-}
-
 ImageFormat imageFormatFor(const std::filesystem::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
@@ -589,15 +578,27 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
         fail(name, "unsupported PNG layout (" + std::to_string(s.channels) + " channels of " +
                        std::to_string(s.bitDepth) + " bits)");
 
-    std::vector<unsigned char> buffer(bufferBytes(name, s.rowBytes, s.height));
-    std::vector<png_bytep> rows(s.height);
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * s.rowBytes;
-    s.rows = rows.data();
-    if (!pngReadRows(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
-
-    Image image = Image::blank(s.width, s.height, static_cast<std::uint32_t>(s.channels), s.bitDepth);
-    std::visit([&](auto& v) { rowsToPlanes(buffer.data(), s.rowBytes, 0, s.height, image, v); },
-               image.samples);
+    Image image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.channels), s.bitDepth);
+    if (s.passes > 1) {
+        BandBuffer buffer(bufferBytes(name, s.rowBytes, s.height));
+        std::vector<png_bytep> rows = bandRowPointers<png_bytep>(buffer.bytes(), s.rowBytes, s.height);
+        s.rows = rows.data();
+        if (!pngReadWhole(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
+        for (std::uint32_t first = 0; first < s.height; first += kBandRows)
+            storeBand(image, buffer.bytes() + first * s.rowBytes, s.rowBytes, first,
+                      std::min(kBandRows, s.height - first));
+    } else {
+        const std::uint32_t bandRows = std::min(kBandRows, s.height);
+        BandBuffer band(bufferBytes(name, s.rowBytes, bandRows));
+        std::vector<png_bytep> rows = bandRowPointers<png_bytep>(band.bytes(), s.rowBytes, bandRows);
+        s.rows = rows.data();
+        for (std::uint32_t first = 0; first < s.height; first += kBandRows) {
+            const std::uint32_t count = std::min(kBandRows, s.height - first);
+            if (!pngReadBand(&s, count)) fail(name, std::string("invalid PNG data: ") + s.message);
+            storeBand(image, band.bytes(), s.rowBytes, first, count);
+        }
+    }
+    if (!pngReadFinish(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
     return image;
 }
 
@@ -614,15 +615,6 @@ std::vector<std::byte> encodePng(const Image& image, std::string_view name,
     const int depth = image.bitDepth();
     const std::size_t rowBytes =
         bufferBytes(name, std::uint64_t{image.width} * image.channels, depth / 8);
-    std::vector<unsigned char> buffer(bufferBytes(name, rowBytes, image.height));
-    std::visit(
-        [&](const auto& v) {
-            planesToRows(image, v, image.channels, buffer.data(), rowBytes, depth == 16);
-        },
-        image.samples);
-    std::vector<png_bytep> rows(image.height);
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * rowBytes;
-
     PngState s;
     PngWriteGuard guard{s};
     s.width = image.width;
@@ -630,10 +622,26 @@ std::vector<std::byte> encodePng(const Image& image, std::string_view name,
     s.bitDepth = depth;
     s.colorType = kColorTypes[image.channels];
     s.compressionLevel = options.pngCompressionLevel;
-    s.rows = rows.data();
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s, pngOnError, pngOnWarning);
     if (s.png == nullptr) fail(name, "cannot start the PNG encoder");
-    if (!pngWriteAll(&s)) fail(name, std::string("PNG encoding failed: ") + s.message);
+    if (!pngWriteStart(&s)) fail(name, std::string("PNG encoding failed: ") + s.message);
+
+    const std::uint32_t bandRows = std::min(kBandRows, image.height);
+    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
+    std::vector<png_bytep> rows = bandRowPointers<png_bytep>(band.bytes(), rowBytes, bandRows);
+    s.rows = rows.data();
+    const PlaneGeometry g = geometryOf(image);
+    for (std::uint32_t first = 0; first < image.height; first += kBandRows) {
+        const std::uint32_t count = std::min(kBandRows, image.height - first);
+        image.visitSamples([&](auto samples) {
+            using T = typename decltype(samples)::value_type;
+            planesToBand(samples.data(), g, first, count, image.channels,
+                         reinterpret_cast<T*>(band.bytes()), rowBytes / sizeof(T),
+                         [](T v) { return v; });
+        });
+        if (!pngWriteBand(&s, count)) fail(name, std::string("PNG encoding failed: ") + s.message);
+    }
+    if (!pngWriteFinish(&s)) fail(name, std::string("PNG encoding failed: ") + s.message);
     const auto* out = reinterpret_cast<const std::byte*>(s.output);
     return std::vector<std::byte>(out, out + s.outputSize);
 }
@@ -658,29 +666,26 @@ Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
     checkPixelLimit(name, s.width, s.height, options);
     // JPEG data has no useful lower bound on its size (an arithmetic-coded
     // flat image is almost nothing), so a header cannot be checked against
-    // the file. Memory is instead taken band by band as rows are decoded: a
-    // file that runs out of data fails after the rows it really holds.
+    // the file. The image's memory is therefore taken only once the first
+    // band has decoded: a file that holds no real scan data fails before it
+    // costs the memory its header claims. (The host's pages are committed as
+    // they are written, so a file that runs out of data later has cost only
+    // the rows it really held.)
     const std::size_t rowBytes = std::size_t{s.width} * static_cast<std::size_t>(s.components);
-    constexpr unsigned kBandRows = 256;
     if (!jpegStart(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
-    std::vector<std::vector<unsigned char>> bands;
-    std::vector<JSAMPROW> rows(std::min(s.height, kBandRows));
-    for (unsigned first = 0; first < s.height; first += kBandRows) {
-        const unsigned count = std::min(kBandRows, s.height - first);
-        bands.emplace_back(bufferBytes(name, rowBytes, count));
-        for (unsigned y = 0; y < count; ++y) rows[y] = bands.back().data() + y * rowBytes;
-        s.rows = rows.data();
-        s.bandRows = count;
+    const std::uint32_t bandRows = std::min<std::uint32_t>(kBandRows, s.height);
+    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
+    std::vector<JSAMPROW> rows = bandRowPointers<JSAMPROW>(band.bytes(), rowBytes, bandRows);
+    s.rows = rows.data();
+    Image image;
+    for (std::uint32_t first = 0; first < s.height; first += kBandRows) {
+        s.bandRows = std::min<std::uint32_t>(kBandRows, s.height - first);
         if (!jpegReadBand(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
+        if (first == 0)
+            image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
+        storeBand(image, band.bytes(), rowBytes, first, s.bandRows);
     }
     if (!jpegFinish(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
-
-    Image image = Image::blank(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
-    for (std::size_t b = 0; b < bands.size(); ++b) {
-        const auto first = static_cast<std::uint32_t>(b * kBandRows);
-        rowsToPlanes(bands[b].data(), rowBytes, first, std::min<std::uint32_t>(kBandRows, s.height - first),
-                     image, std::get<0>(image.samples));
-    }
     return image;
 }
 
@@ -702,13 +707,6 @@ std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
             options.warning(std::string(name) + ": alpha channel dropped (JPEG has none)");
     }
     const std::size_t rowBytes = bufferBytes(name, image.width, components);
-    std::vector<unsigned char> buffer(bufferBytes(name, rowBytes, image.height));
-    // The colour channels come first in every layout, so dropping alpha is
-    // simply not copying the last plane.
-    std::visit([&](const auto& v) { planesToRows(image, v, components, buffer.data(), rowBytes, false); },
-               image.samples);
-    std::vector<JSAMPROW> rows(image.height);
-    for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * rowBytes;
 
     JpegWriteState s;
     std::memset(&s, 0, sizeof s);
@@ -719,8 +717,31 @@ std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
     s.height = image.height;
     s.components = static_cast<int>(components);
     s.quality = options.jpegQuality;
+    if (!jpegWriteStart(&s)) fail(name, std::string("JPEG encoding failed: ") + s.err.message);
+
+    const std::uint32_t bandRows = std::min(kBandRows, image.height);
+    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
+    std::vector<JSAMPROW> rows = bandRowPointers<JSAMPROW>(band.bytes(), rowBytes, bandRows);
     s.rows = rows.data();
-    if (!jpegWriteAll(&s)) fail(name, std::string("JPEG encoding failed: ") + s.err.message);
+    const PlaneGeometry g = geometryOf(image);
+    for (std::uint32_t first = 0; first < image.height; first += kBandRows) {
+        const std::uint32_t count = std::min(kBandRows, image.height - first);
+        // The colour channels come first in every layout, so dropping alpha
+        // is simply not reading the last plane.
+        if (image.bitDepth() == 8) {
+            planesToBand(image.samples8().data(), g, first, count, components, band.bytes(),
+                         rowBytes, [](std::uint8_t v) { return v; });
+        } else {
+            // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
+            planesToBand(image.samples16().data(), g, first, count, components, band.bytes(),
+                         rowBytes, [](std::uint16_t v) {
+                             return static_cast<unsigned char>((unsigned{v} + 128) / 257);
+                         });
+        }
+        s.bandRows = count;
+        if (!jpegWriteBand(&s)) fail(name, std::string("JPEG encoding failed: ") + s.err.message);
+    }
+    if (!jpegWriteFinish(&s)) fail(name, std::string("JPEG encoding failed: ") + s.err.message);
     const auto* out = reinterpret_cast<const std::byte*>(s.sink.buffer);
     return std::vector<std::byte>(out, out + s.sink.used);
 }

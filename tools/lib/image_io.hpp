@@ -1,10 +1,8 @@
-// PNG and JPEG images as host-layout sample arrays.
+// PNG and JPEG files as images in the host layout.
 //
-// An image is an M-by-N-by-C array of uint8 or uint16 samples (M = height,
-// N = width, C = channels: 1 gray, 2 gray+alpha, 3 RGB, 4 RGBA), stored
-// column-major as the host stores arrays: sample (i, j, c), counted from zero,
-// is at i + j*M + c*M*N. The buffer can therefore be copied into a host array
-// of class uint8 or uint16 with extents (M, N, C) as it is.
+// PNG and JPEG files to and from Image (image.hpp). Decoders write decoded
+// bands of rows straight into the image's planes, and encoders read them
+// back band by band, so no full-size interleaved copy is ever made.
 //
 // The codec follows the file extension (.png, .jpg, .jpeg; any case).
 //
@@ -29,6 +27,7 @@
 #ifndef AXISWARP_TOOLS_IMAGE_IO_HPP
 #define AXISWARP_TOOLS_IMAGE_IO_HPP
 
+#include "image.hpp"
 #include "tool_error.hpp"
 
 #include <cstddef>
@@ -38,33 +37,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace axiswarp::tools {
-
-struct Image {
-    std::uint32_t width = 0;     // N, columns
-    std::uint32_t height = 0;    // M, rows
-    std::uint32_t channels = 0;  // C, 1 to 4
-    // 8-bit images hold uint8 samples, 16-bit images uint16 samples.
-    std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>> samples;
-
-    // A zero-filled image. Throws ToolError for a zero extent, channels
-    // outside 1..4 or a depth other than 8 and 16.
-    static Image blank(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
-                       int bitDepth);
-
-    int bitDepth() const noexcept { return samples.index() == 0 ? 8 : 16; }
-    std::uint64_t sampleCount() const noexcept {
-        return std::uint64_t{height} * width * channels;
-    }
-    std::size_t offset(std::uint32_t row, std::uint32_t col, std::uint32_t channel) const noexcept {
-        return row + std::size_t{col} * height + std::size_t{channel} * height * width;
-    }
-    std::uint32_t at(std::uint32_t row, std::uint32_t col, std::uint32_t channel) const;
-    void set(std::uint32_t row, std::uint32_t col, std::uint32_t channel, std::uint32_t value);
-};
 
 enum class ImageFormat { png, jpeg };
 

@@ -155,9 +155,9 @@ Tables buildTables(const TableRequest& request) {
 
     const bool defaultScale = request.scale == 0.0;
     const double s = effectiveScale(request);
-    const bool stretch = request.antialias && s < 1.0 && request.kernel != Kernel::nearest;
-    const double radius = stretch ? kernelSupport(request.kernel) / s
-                                  : kernelSupport(request.kernel);
+    const bool stretch = request.filter.antialias && s < 1.0 && request.filter.kernel != Kernel::nearest;
+    const double radius = stretch ? kernelSupport(request.filter.kernel) / s
+                                  : kernelSupport(request.filter.kernel);
 
     // With n, m <= 2^31, (2j - 1) n + m stays below 2^63 and the quotient
     // splits into an exact integer part and a remainder below 2m <= 2^32.
@@ -179,7 +179,7 @@ Tables buildTables(const TableRequest& request) {
     const double windowSpan = 2.0 * radius + 3.0;
     if (windowSpan > 8.0 * static_cast<double>(n) + 32.0)
         refuse("the scale " + formatDouble(s) + " stretches the " +
-               std::string(kernelName(request.kernel)) + " kernel over " +
+               std::string(kernelName(request.filter.kernel)) + " kernel over " +
                formatDouble(std::ceil(windowSpan)) + " positions, far more than the input length " +
                std::to_string(n) + " (use a larger scale or turn antialiasing off)");
 
@@ -202,13 +202,13 @@ Tables buildTables(const TableRequest& request) {
 
     const auto nn = static_cast<std::int64_t>(n);
     auto fold = [&](std::int64_t p) {
-        return request.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
+        return request.filter.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
     };
 
     Tables out;
     out.outLength = m;
 
-    if (request.kernel == Kernel::nearest) {
+    if (request.filter.kernel == Kernel::nearest) {
         out.taps = 1;
         out.weights.assign(m, 1.0);
         out.indices.resize(m);
@@ -251,7 +251,7 @@ Tables buildTables(const TableRequest& request) {
         }
         acc.assign(static_cast<std::size_t>(fmax - fmin + 1), 0.0);
         for (std::int64_t p = lo; p <= hi; ++p) {
-            const double h = kernelValue(request.kernel, argument(j, u, p));
+            const double h = kernelValue(request.filter.kernel, argument(j, u, p));
             if (h != 0.0) acc[static_cast<std::size_t>(fold(p) - fmin)] += h;
         }
 

@@ -83,13 +83,19 @@ double kernelValue(Kernel kernel, double x) noexcept;
 // Largest accepted input or output length.
 inline constexpr std::uint64_t kMaxTableLength = std::uint64_t{1} << 31;
 
+// How samples are weighted: the one record of this choice, shared by table
+// requests and whole-image resizing.
+struct FilterChoice {
+    Kernel kernel = Kernel::cubic;
+    bool antialias = true;
+    Border border = Border::symmetric;
+};
+
 struct TableRequest {
     std::uint64_t inLength = 0;   // n >= 1
     std::uint64_t outLength = 0;  // m >= 1
     double scale = 0.0;           // 0 selects m/n; otherwise finite and > 0
-    Kernel kernel = Kernel::cubic;
-    bool antialias = true;
-    Border border = Border::symmetric;
+    FilterChoice filter;
 };
 
 struct Tables {

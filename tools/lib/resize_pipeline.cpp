@@ -1,5 +1,6 @@
 #include "resize_pipeline.hpp"
 
+#include "table_arrays.hpp"
 #include "tool_error.hpp"
 
 #include <charconv>
@@ -35,29 +36,12 @@ std::vector<std::uint64_t> hostExtents(std::uint64_t rows, std::uint64_t cols,
     return {rows, cols, channels};
 }
 
-zuhost::ArrayPtr tableArray(const std::vector<double>& values, std::uint64_t taps,
-                            std::uint64_t outLength) {
-    zuhost::ArrayPtr array = zuhost::createArray(zuDoubleClass, {taps, outLength});
-    std::memcpy(array->realData, values.data(), values.size() * sizeof(double));
-    return array;
-}
-
-// One module call along pass.dim; `rows`, `cols` and `channels` describe the
-// array that must come back.
-zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
-                          const ResizePass& pass, std::uint64_t rows, std::uint64_t cols,
-                          std::uint64_t channels) {
-    const zuhost::ArrayPtr weights = tableArray(pass.tables.weights, pass.tables.taps,
-                                                pass.tables.outLength);
-    const zuhost::ArrayPtr indices = tableArray(pass.tables.indices, pass.tables.taps,
-                                                pass.tables.outLength);
-    const zuhost::ArrayPtr dim = zuhost::createScalar(pass.dim);
-    zuhost::CallOutcome outcome = module.call({&input, weights.get(), indices.get(), dim.get()});
+zuhost::ArrayPtr checkedOutput(zuhost::CallOutcome outcome, const zuArray& input,
+                               const std::vector<std::uint64_t>& expected) {
     if (outcome.failed) throw ModuleCallError(outcome.identifier, outcome.message);
     if (!outcome.output)
         throw ModuleCallError("", "the module returned without setting its first output");
     const zuArray& output = *outcome.output;
-    const std::vector<std::uint64_t> expected = hostExtents(rows, cols, channels);
     if (output.classID() != input.classID() || output.isComplex() ||
         zuhost::extents(output) != expected) {
         throw ModuleCallError("", std::string("the module returned a ") +
@@ -65,6 +49,87 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
                                       " array of the wrong class or shape");
     }
     return std::move(outcome.output);
+}
+
+// One part of a split pass: the module reads `source` (a view of part of the
+// pass's input) and writes its output into `target`, part of the pass's output.
+struct PassPart {
+    std::uint64_t sourceElement = 0;  // first element of the part in the input
+    std::uint64_t targetElement = 0;  // first element of its output
+    std::uint64_t rows = 0;           // the part's input extents
+    std::uint64_t cols = 0;
+    std::uint64_t firstOut = 0;       // output samples of the tables it uses
+    std::uint64_t outCount = 0;
+};
+
+std::vector<PassPart> splitPass(const ResizePass& pass, std::uint64_t rows, std::uint64_t cols,
+                                std::uint64_t channels, unsigned parts) {
+    std::vector<PassPart> split;
+    const std::uint64_t L = pass.tables.outLength;
+    if (pass.dim == 1) {
+        // Along columns, planes are only more columns: M by N*C.
+        const std::uint64_t columns = cols * channels;
+        const std::uint64_t n = std::min<std::uint64_t>(parts, columns);
+        for (std::uint64_t p = 0; p < n; ++p) {
+            const std::uint64_t c0 = columns * p / n, c1 = columns * (p + 1) / n;
+            split.push_back({c0 * rows, c0 * L, rows, c1 - c0, 0, L});
+        }
+    } else {
+        // Each plane by groups of output columns: a group of output columns
+        // of one plane is one contiguous run of the output.
+        const std::uint64_t groups = std::min<std::uint64_t>(
+            std::max<std::uint64_t>(1, (parts + channels - 1) / channels), L);
+        for (std::uint64_t k = 0; k < channels; ++k) {
+            for (std::uint64_t g = 0; g < groups; ++g) {
+                const std::uint64_t l0 = L * g / groups, l1 = L * (g + 1) / groups;
+                split.push_back({k * rows * cols, k * rows * L + l0 * rows, rows, cols, l0, l1 - l0});
+            }
+        }
+    }
+    return split;
+}
+
+// One pass along pass.dim; `rows`, `cols` and `channels` describe its input.
+zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
+                          const ResizePass& pass, std::uint64_t rows, std::uint64_t cols,
+                          std::uint64_t channels, WorkerPool* pool) {
+    const std::uint64_t outRows = pass.dim == 1 ? pass.tables.outLength : rows;
+    const std::uint64_t outCols = pass.dim == 1 ? cols : pass.tables.outLength;
+    const std::vector<std::uint64_t> expected = hostExtents(outRows, outCols, channels);
+    const std::uint64_t work = pass.tables.taps * outRows * outCols * channels;
+    const unsigned parts = pool != nullptr ? partsForPass(work, pool->threads()) : 1;
+    const zuhost::ArrayPtr dim = zuhost::createScalar(pass.dim);
+
+    if (parts <= 1) {
+        const TableArrays tables = tableArrays(pass.tables, 0, UINT64_MAX, true);
+        const zuArray* args[] = {&input, tables.weights.get(), tables.indices.get(), dim.get()};
+        return checkedOutput(module.call(args), input, expected);
+    }
+
+    const zuClassID classID = input.classID();
+    const std::size_t element = zuhost::elementSize(classID);
+    zuhost::ArrayPtr result = zuhost::createArray(classID, expected);
+    auto* source = static_cast<unsigned char*>(input.realData);
+    auto* target = static_cast<unsigned char*>(result->realData);
+    const std::vector<PassPart> split = splitPass(pass, rows, cols, channels, parts);
+    pool->run(split.size(), [&](std::size_t p) {
+        const PassPart& part = split[p];
+        const TableArrays tables = tableArrays(pass.tables, part.firstOut, part.outCount, true);
+        zuhost::ArrayOptions view;
+        view.borrowedReal = source + part.sourceElement * element;
+        const zuhost::ArrayPtr in = zuhost::createArray(classID, {part.rows, part.cols}, view);
+        const std::uint64_t partRows = pass.dim == 1 ? pass.tables.outLength : part.rows;
+        const std::uint64_t partCols = pass.dim == 1 ? part.cols : part.outCount;
+        const zuhost::OutputPlacement placement{target + part.targetElement * element, nullptr,
+                                                partRows * partCols * element};
+        const zuArray* args[] = {in.get(), tables.weights.get(), tables.indices.get(), dim.get()};
+        const zuhost::ArrayPtr out =
+            checkedOutput(module.call(args, placement), *in, hostExtents(partRows, partCols, 1));
+        // A module that made its output elsewhere has not written the part.
+        if (out->realData != placement.real)
+            throw ModuleCallError("", "the module did not create its output where the host placed it");
+    });
+    return result;
 }
 
 // The module's own rounding: add one half and truncate, saturating.
@@ -76,30 +141,23 @@ T roundSample(double value) {
     return static_cast<T>(value + 0.5);
 }
 
-template <class T>
 Image resizeInClass(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                    const std::vector<T>& samples) {
-    constexpr zuClassID classID = sizeof(T) == 1 ? zuUint8Class : zuUint16Class;
-    zuhost::ArrayPtr array =
-        zuhost::createArray(classID, hostExtents(image.height, image.width, image.channels));
-    std::memcpy(array->realData, samples.data(), samples.size() * sizeof(T));
-
+                    WorkerPool* pool) {
+    const zuArray* input = &image.hostArray();
+    zuhost::ArrayPtr array;
     std::uint64_t rows = image.height;
     std::uint64_t cols = image.width;
     for (const ResizePass& pass : plan.passes) {
+        array = callPass(module, *input, pass, rows, cols, image.channels, pool);
+        input = array.get();
         (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
-        array = callPass(module, *array, pass, rows, cols, image.channels);
     }
-
-    Image out = Image::blank(plan.out.width, plan.out.height, image.channels, image.bitDepth());
-    auto& target = std::get<std::vector<T>>(out.samples);
-    std::memcpy(target.data(), array->realData, target.size() * sizeof(T));
-    return out;
+    return Image::adopt(std::move(array));
 }
 
 template <class T>
 Image resizeInDouble(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                     const std::vector<T>& samples) {
+                     std::span<const T> samples, WorkerPool* pool) {
     const std::uint64_t channels = image.channels;
     const bool alpha = hasAlpha(image);
     const std::uint64_t alphaPlane = channels - 1;
@@ -121,12 +179,13 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
     std::uint64_t rows = image.height;
     std::uint64_t cols = image.width;
     for (const ResizePass& pass : plan.passes) {
+        array = callPass(module, *array, pass, rows, cols, channels, pool);
         (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
-        array = callPass(module, *array, pass, rows, cols, channels);
     }
 
-    Image out = Image::blank(plan.out.width, plan.out.height, image.channels, image.bitDepth());
-    auto& target = std::get<std::vector<T>>(out.samples);
+    Image out = Image::allocate(plan.out.width, plan.out.height, image.channels, image.bitDepth());
+    T* target = sizeof(T) == 1 ? reinterpret_cast<T*>(out.samples8().data())
+                               : reinterpret_cast<T*>(out.samples16().data());
     const double* result = static_cast<const double*>(array->realData);
     const std::uint64_t outPlane = rows * cols;
     if (!alpha) {
@@ -227,14 +286,12 @@ ImageSize targetSize(ImageSize in, const SizeRequest& request) {
     return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
 }
 
-ResizePlan planResize(ImageSize in, ImageSize out, const ResampleOptions& options) {
+ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter) {
     auto tables = [&](std::uint32_t n, std::uint32_t m) {
         TableRequest request;
         request.inLength = n;
         request.outLength = m;
-        request.kernel = options.kernel;
-        request.antialias = options.antialias;
-        request.border = options.border;
+        request.filter = filter;
         return buildTables(request);
     };
     ResizePass rows{1, tables(in.height, out.height)};
@@ -259,20 +316,32 @@ bool usesDoublePath(const Image& image, bool precise) noexcept {
 }
 
 Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                  bool precise) {
+                  bool precise, WorkerPool* pool) {
     if (image.width != plan.in.width || image.height != plan.in.height)
         throw ToolError("the image is " + sizeText(image.width, image.height) +
                         ", the resize plan is for " + sizeText(plan.in.width, plan.in.height));
-    if (image.sampleCount() == 0 ||
-        std::visit([](const auto& v) { return v.size(); }, image.samples) != image.sampleCount())
-        throw ToolError("the image's samples do not match its size");
-    const bool inDouble = usesDoublePath(image, precise);
-    return std::visit(
-        [&](const auto& samples) {
-            return inDouble ? resizeInDouble(module, image, plan, samples)
-                            : resizeInClass(module, image, plan, samples);
-        },
-        image.samples);
+    if (image.empty()) throw ToolError("the image holds no samples");
+    if (!usesDoublePath(image, precise)) return resizeInClass(module, image, plan, pool);
+    return image.visitSamples([&](auto samples) {
+        using T = typename decltype(samples)::value_type;
+        return resizeInDouble<T>(module, image, plan, samples, pool);
+    });
+}
+
+Image resize(const zuhost::Module& module, const Image& image, ImageSize out,
+             const ResampleOptions& options, WorkerPool* pool) {
+    const ImageSize in{image.width, image.height};
+    return resizeImage(module, image, planResize(in, out, options.filter), options.precise, pool);
+}
+
+unsigned partsForPass(std::uint64_t work, unsigned threads) noexcept {
+    // A module call costs some microseconds of setup (its offset table, the
+    // host's records); a part of 2^20 tap-samples takes about a millisecond,
+    // so below that a split gains nothing. Two parts per thread let the
+    // threads even out parts of unequal speed.
+    constexpr std::uint64_t kMinPartWork = std::uint64_t{1} << 20;
+    if (threads <= 1 || work < 2 * kMinPartWork) return 1;
+    return static_cast<unsigned>(std::min<std::uint64_t>(2 * threads, work / kMinPartWork));
 }
 
 }  // namespace axiswarp::tools

@@ -24,8 +24,9 @@
 #ifndef AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
 #define AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
 
-#include "image_io.hpp"
+#include "image.hpp"
 #include "resample_tables.hpp"
+#include "worker_pool.hpp"
 
 #include <zuhost/standin_host.hpp>
 
@@ -67,9 +68,7 @@ ImageSize parseSize(std::string_view text, std::string_view option);          //
 ImageSize targetSize(ImageSize in, const SizeRequest& request);
 
 struct ResampleOptions {
-    Kernel kernel = Kernel::cubic;
-    bool antialias = true;
-    Border border = Border::symmetric;
+    FilterChoice filter;
     bool precise = false;  // double path for images without alpha too
 };
 
@@ -84,7 +83,7 @@ struct ResizePlan {
     std::array<ResizePass, 2> passes;  // in calling order
 };
 
-ResizePlan planResize(ImageSize in, ImageSize out, const ResampleOptions& options);
+ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
 
 // The module raised an error, or handed back something other than the array
 // a resize must produce.
@@ -105,8 +104,30 @@ bool usesDoublePath(const Image& image, bool precise) noexcept;
 
 // Runs the plan on the image. Throws ModuleCallError for a module failure,
 // ToolError when the image does not match the plan.
+//
+// The image's own host array is the first call's input and the last call's
+// output becomes the result, so on the class path nothing is copied in or
+// out; the first pass's output is the only other full-size buffer. Given a
+// pool, a pass large enough to gain from it is split into independent
+// module calls on parts of the image, each writing its own part of the
+// pass's output in place: column groups for dimension 1 (each group of
+// columns is one contiguous run of memory, in and out), and for dimension 2
+// the planes, each cut into groups of output columns. Every output sample is
+// computed by the same arithmetic whatever the split, so the result is bit
+// for bit that of one call per pass. If any part fails, the pass fails with
+// the error of the first failing part, and everything it made is released.
 Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                  bool precise);
+                  bool precise, WorkerPool* pool = nullptr);
+
+// The whole job on an image in memory: the output size, the plan, the module
+// calls. What the tool's resize subcommand does between decoding and encoding.
+Image resize(const zuhost::Module& module, const Image& image, ImageSize out,
+             const ResampleOptions& options, WorkerPool* pool = nullptr);
+
+// The number of parts a pass of `work` tap-samples (K times output samples)
+// is split into on `threads` threads: 1 below the size where another module
+// call costs more than it saves.
+unsigned partsForPass(std::uint64_t work, unsigned threads) noexcept;
 
 }  // namespace axiswarp::tools
 

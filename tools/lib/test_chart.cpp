@@ -83,7 +83,7 @@ Image makeTestChart(std::uint32_t size) {
                         std::to_string(size));
     const std::uint32_t q = size / 2;
     Image chart = Image::blank(size, size, 3, 8);
-    auto& samples = std::get<std::vector<std::uint8_t>>(chart.samples);
+    auto samples = chart.samples8();
     for (std::uint32_t col = 0; col < size; ++col) {
         for (std::uint32_t row = 0; row < size; ++row) {
             Rgb rgb;
