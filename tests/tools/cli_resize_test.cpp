@@ -159,6 +159,30 @@ TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
     EXPECT_EQ(readImage(work() / "out/second.jpg").width, 2u);  // 10x20 at height 4
 }
 
+// One large image, or a batch, on any number of threads gives the bytes of
+// one thread: sizes no split divides evenly, shrinking and enlarging.
+TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {
+    writeImage(work() / "big.png", sample(1001, 777, 3, 8));
+    writeImage(work() / "deep.png", sample(613, 419, 2, 16));
+    struct Case {
+        std::vector<std::string> size;
+    };
+    for (const Case& c : {Case{{"--scale", "0.3"}}, Case{{"--width", "1537"}}, Case{{"--size", "333x1203"}}}) {
+        SCOPED_TRACE(c.size[0] + " " + c.size[1]);
+        std::string reference;
+        for (const std::string jobs : {"1", "2", "3"}) {
+            std::vector<std::string> args{"resize", "big.png", "deep.png", c.size[0], c.size[1], "--jobs", jobs,
+                                          "--out-dir", "out" + jobs};
+            const RunResult r = run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string bytes = slurp(work() / ("out" + jobs) / "big.png") + slurp(work() / ("out" + jobs) / "deep.png");
+            if (jobs == "1") reference = bytes;
+            else EXPECT_TRUE(bytes == reference) << "--jobs " << jobs << " changed the output";
+        }
+        for (const std::string jobs : {"1", "2", "3"}) fs::remove_all(work() / ("out" + jobs));
+    }
+}
+
 TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {
     struct Case {
         Image input;

@@ -69,10 +69,10 @@ TEST(ImageLayout, SamplesAreColumnMajorRowsColumnsChannels) {
 TEST(Png, RoundTripsEveryColourTypeAtBothDepths) {
     for (int depth : {8, 16})
         for (std::uint32_t c = 1; c <= 4; ++c) {
-            const Image img = pattern(13, 7, c, depth);
+            const Image img = pattern(13, 70, c, depth);  // 70 rows: two bands
             const Image back = decodePng(encodePng(img, "t.png"), "t.png");
             EXPECT_EQ(back.width, 13u);
-            EXPECT_EQ(back.height, 7u);
+            EXPECT_EQ(back.height, 70u);
             EXPECT_EQ(back.channels, c);
             EXPECT_EQ(back.bitDepth(), depth);
             EXPECT_TRUE(back == img) << "depth " << depth << " channels " << c;
@@ -80,26 +80,52 @@ TEST(Png, RoundTripsEveryColourTypeAtBothDepths) {
 }
 
 // Pixels written through libpng's own simplified interface, interleaved and
-// row by row, must land at (row, column, channel) of the array.
-TEST(Png, DecodesIndependentlyEncodedPixelsIntoTheHostLayout) {
-    const unsigned w = 3, h = 2;
-    const unsigned char rgb[h][w * 3] = {{1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                         {10, 11, 12, 13, 14, 15, 16, 17, 18}};
-    png_image pi{};
-    pi.version = PNG_IMAGE_VERSION;
-    pi.width = w;
-    pi.height = h;
-    pi.format = PNG_FORMAT_RGB;
-    png_alloc_size_t size = 0;
-    ASSERT_TRUE(png_image_write_get_memory_size(pi, size, 0, rgb, 0, nullptr));
-    std::vector<std::byte> bytes(size);
-    ASSERT_TRUE(png_image_write_to_memory(&pi, bytes.data(), &size, 0, rgb, 0, nullptr));
-    bytes.resize(size);
-    const Image img = decodePng(bytes, "x.png");
-    ASSERT_EQ(img.channels, 3u);
-    for (unsigned i = 0; i < h; ++i)
-        for (unsigned j = 0; j < w; ++j)
-            for (unsigned k = 0; k < 3; ++k) EXPECT_EQ(img.at(i, j, k), rgb[i][j * 3 + k]);
+// row by row, must land at (row, column, channel) of the array, and the
+// encoder's rows read back by that interface must hold the array's samples:
+// for every channel layout, and for sizes that end inside a band of decoded
+// rows and inside a tile of reordered columns.
+TEST(Png, PixelsMeetAnIndependentCodecInTheHostLayout) {
+    const std::uint32_t formats[] = {PNG_FORMAT_GRAY, PNG_FORMAT_GA, PNG_FORMAT_RGB, PNG_FORMAT_RGBA};
+    struct Size {
+        unsigned w, h;
+    };
+    for (const Size size : {Size{3, 2}, Size{17, 65}, Size{35, 130}, Size{16, 64}}) {
+        for (std::uint32_t c = 1; c <= 4; ++c) {
+            SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + " C=" + std::to_string(c));
+            const std::size_t rowBytes = std::size_t{size.w} * c;
+            std::vector<unsigned char> rows(rowBytes * size.h);
+            for (std::size_t e = 0; e < rows.size(); ++e) rows[e] = static_cast<unsigned char>(e * 131 + e / 7);
+            png_image pi{};
+            pi.version = PNG_IMAGE_VERSION;
+            pi.width = size.w;
+            pi.height = size.h;
+            pi.format = formats[c - 1];
+            png_alloc_size_t bytesNeeded = 0;
+            ASSERT_TRUE(png_image_write_get_memory_size(pi, bytesNeeded, 0, rows.data(), 0, nullptr));
+            std::vector<std::byte> bytes(bytesNeeded);
+            ASSERT_TRUE(png_image_write_to_memory(&pi, bytes.data(), &bytesNeeded, 0, rows.data(), 0, nullptr));
+            bytes.resize(bytesNeeded);
+            const Image img = decodePng(bytes, "x.png");
+            ASSERT_EQ(img.channels, c);
+            for (unsigned i = 0; i < size.h; ++i)
+                for (unsigned j = 0; j < size.w; ++j)
+                    for (unsigned k = 0; k < c; ++k)
+                        ASSERT_EQ(img.at(i, j, k), rows[i * rowBytes + j * c + k]) << i << "," << j << "," << k;
+
+            const Image mine = pattern(size.w, size.h, c, 8);
+            const std::vector<std::byte> encoded = encodePng(mine, "y.png");
+            png_image back{};
+            back.version = PNG_IMAGE_VERSION;
+            ASSERT_TRUE(png_image_begin_read_from_memory(&back, encoded.data(), encoded.size()));
+            back.format = formats[c - 1];
+            std::vector<unsigned char> read(PNG_IMAGE_SIZE(back));
+            ASSERT_TRUE(png_image_finish_read(&back, nullptr, read.data(), 0, nullptr));
+            for (unsigned i = 0; i < size.h; ++i)
+                for (unsigned j = 0; j < size.w; ++j)
+                    for (unsigned k = 0; k < c; ++k)
+                        ASSERT_EQ(read[i * rowBytes + j * c + k], mine.at(i, j, k)) << i << "," << j << "," << k;
+        }
+    }
 }
 
 TEST(Png, PaletteWithTransparencyBecomesRgba) {

@@ -234,4 +234,78 @@ TEST_F(ResizeThroughModule, AnImageThatDoesNotMatchThePlanIsRefused) {
               std::string::npos);
 }
 
+// Splitting a pass into parts on several threads must not change one bit,
+// on sizes that no split divides evenly, on both sample paths.
+TEST_F(ResizeThroughModule, SplitPassesGiveTheBitsOfWholeCalls) {
+    struct Case {
+        ImageSize in, out;
+        std::uint32_t channels;
+        int depth;
+        bool precise;
+        Kernel kernel;
+    };
+    const Case cases[] = {
+        {{1001, 777}, {333, 259}, 3, 8, false, Kernel::cubic},     // shrink, class path
+        {{601, 403}, {1803, 1211}, 1, 16, false, Kernel::lanczos3},  // enlarge, gray
+        {{1025, 779}, {400, 781}, 4, 8, false, Kernel::triangle},    // alpha: double path
+        {{1280, 197}, {3000, 461}, 2, 16, true, Kernel::cubic},      // precise
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.in.width) + "x" + std::to_string(c.in.height) + " C=" +
+                     std::to_string(c.channels));
+        const Image image = makeImage(c.in.width, c.in.height, c.channels, c.depth, [&](auto i, auto j, auto k) {
+            return (i * 7919u + j * 104729u + k * 12345u + (i * j) % 251u) % (c.depth == 8 ? 256u : 65536u);
+        });
+        const ResizePlan plan = planResize(c.in, c.out, {c.kernel, true, Border::symmetric});
+        // Both passes are large enough to be split on two threads.
+        std::uint64_t rows = c.in.height, cols = c.in.width;
+        for (const ResizePass& pass : plan.passes) {
+            (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
+            EXPECT_GT(partsForPass(pass.tables.taps * rows * cols * c.channels, 2), 1u)
+                << "pass along " << pass.dim << " is not split: the case tests nothing";
+        }
+        const Image whole = resizeImage(module(), image, plan, c.precise);
+        for (const unsigned threads : {2u, 3u, 5u}) {
+            WorkerPool pool(threads);
+            const Image split = resizeImage(module(), image, plan, c.precise, &pool);
+            EXPECT_TRUE(split == whole) << threads << " threads";
+        }
+    }
+}
+
+TEST(ResizeSplit, SmallPassesStayWhole) {
+    EXPECT_EQ(partsForPass(std::uint64_t{1} << 40, 1), 1u);
+    EXPECT_EQ(partsForPass(1000, 8), 1u);
+    EXPECT_EQ(partsForPass((std::uint64_t{1} << 21) - 1, 8), 1u);
+    EXPECT_EQ(partsForPass(std::uint64_t{3} << 20, 8), 3u);
+    EXPECT_EQ(partsForPass(std::uint64_t{1} << 40, 4), 8u);
+}
+
+// A part that fails fails the whole image: the first failing part's error,
+// no output, and nothing left in the host (the fixture checks the counts).
+TEST_F(ResizeThroughModule, AFailingPartFailsTheImageAndLeavesNothing) {
+    const ImageSize in{900, 700}, out{300, 233};
+    const Image image = makeImage(in.width, in.height, 3, 8, [](auto i, auto j, auto k) {
+        return (i + 3 * j + 7 * k) % 256u;
+    });
+    for (const int badDim : {1, 2}) {
+        for (const unsigned threads : {1u, 2u, 3u}) {
+            SCOPED_TRACE("bad index along " + std::to_string(badDim) + ", " + std::to_string(threads) + " threads");
+            ResizePlan plan = planResize(in, out, {});
+            for (ResizePass& pass : plan.passes) {
+                // One index past the end, in the last output sample only: for
+                // dimension 2 only the last group of columns of each plane sees it.
+                if (pass.dim == badDim) pass.tables.indices.back() = (badDim == 1 ? in.height : in.width) + 1;
+            }
+            WorkerPool pool(threads);
+            try {
+                resizeImage(module(), image, plan, false, &pool);
+                ADD_FAILURE() << "the bad index was not refused";
+            } catch (const ModuleCallError& error) {
+                EXPECT_EQ(error.identifier(), "Ovela:axisWarp:indexOutOfRange");
+            }
+        }
+    }
+}
+
 }  // namespace
