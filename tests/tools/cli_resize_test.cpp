@@ -159,6 +159,17 @@ TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
     EXPECT_EQ(readImage(work() / "out/second.jpg").width, 2u);  // 10x20 at height 4
 }
 
+TEST_F(CliResize, VersionNamesTheReleaseTheCompilerAndTheKernelLevel) {
+    const RunResult plain = run({"--version"});
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out.rfind(std::string("axiswarp ") + AXISWARP_VERSION + "\nbuilt with ", 0), 0u) << plain.out;
+    EXPECT_NE(plain.out.find("kernels on this processor: "), std::string::npos) << plain.out;
+    // A pinned level is reported as pinned, next to what the processor has.
+    const RunResult pinned = run({"--version"}, "export AXISWARP_SIMD=scalar");
+    EXPECT_NE(pinned.out.find("kernels on this processor: scalar (pinned by AXISWARP_SIMD"), std::string::npos)
+        << pinned.out;
+}
+
 // One large image, or a batch, on any number of threads gives the bytes of
 // one thread: sizes no split divides evenly, shrinking and enlarging.
 TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
+#include <string>
 
 namespace axiswarp::cli {
 
@@ -24,6 +25,9 @@ struct Exit {
 // The module file loaded when --module is not given: the one this build made,
 // or failing that one beside the executable or in ../private/ from it.
 std::filesystem::path defaultModulePath();
+
+// Version, compiler and the kernels' instruction-set level here.
+std::string versionText();
 
 void registerCallCommand(CLI::App& app);
 void registerTablesCommand(CLI::App& app);

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Resample images along one dimension with the axisWarpKernel module.",
                  "axiswarp"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", versionText(), "Print the version, the compiler and the kernels' "
+                                                     "instruction-set level on this processor");
     app.footer(
         "Exit status: 0 on success, 1 when the module raises an error (printed as one line\n"
         "'IDENTIFIER: MESSAGE'), 2 for a bad command line, input file or output file.\n"
