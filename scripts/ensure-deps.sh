@@ -9,7 +9,7 @@ for group in "$@"; do
     build) ;;
     demo) wanted+=(python3) ;;
     test) wanted+=(googletest libgtest-dev libgmock-dev python3) ;;
-    bench) wanted+=(libbenchmark-dev python3 python3-numpy python3-pil python3-opencv) ;;
+    bench) wanted+=(libbenchmark-dev python3 python3-numpy python3-pil python3-opencv python3-skimage libvips-tools imagemagick) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
     windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;
     *) echo "ensure-deps: unknown group '$group'" >&2; exit 2 ;;
