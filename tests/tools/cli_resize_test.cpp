@@ -87,10 +87,10 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
         {{"resize", "corrupt.png", "--scale", "0.5", "-o", "out.png"}, "corrupt.png: "},
         {{"resize", "good.png", "--kernel", "bicubic", "--scale", "0.5", "-o", "out.png"}, "unknown kernel 'bicubic'"},
         {{"resize", "good.png", "--border", "wrap", "--scale", "0.5", "-o", "out.png"}, "unknown border mode 'wrap'"},
-        {{"resize", "good.png", "--size", "0x5", "-o", "out.png"}, "--size: expected"},
-        {{"resize", "good.png", "--size", "-3x5", "-o", "out.png"}, "--size: expected"},
-        {{"resize", "good.png", "--size", "big", "-o", "out.png"}, "--size: expected"},
-        {{"resize", "good.png", "--width", "0", "-o", "out.png"}, "--width: expected"},
+        {{"resize", "good.png", "--size", "0x5", "-o", "out.png"}, "--size: Value"},
+        {{"resize", "good.png", "--size", "-3x5", "-o", "out.png"}, "--size: Value"},
+        {{"resize", "good.png", "--size", "big", "-o", "out.png"}, "--size: Value"},
+        {{"resize", "good.png", "--width", "0", "-o", "out.png"}, "--width: Value"},
         {{"resize", "good.png", "--scale", "0", "-o", "out.png"}, "--scale: expected"},
         {{"resize", "good.png", "--scale", "nan", "-o", "out.png"}, "--scale: expected"},
         {{"resize", "good.png", "--scale", "-2", "-o", "out.png"}, "--scale: expected"},
@@ -107,8 +107,8 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
         {{"resize", "good.png", "--scale", "1e9", "-o", "out.png"}, "good.png: the scale makes the output larger"},
         {{"resize", "good.png", "--scale", "5000", "-o", "out.png"}, "good.png: an output of 60000x40000 pixels exceeds"},
         {{"resize", "good.png", "--scale", "0.5", "--module", "nowhere.zupa64", "-o", "out.png"}, "nowhere.zupa64"},
-        {{"tables", "6", "0", "-o", "w.npy", "i.npy"}, "M: expected a whole number"},
-        {{"tables", "six", "4", "-o", "w.npy", "i.npy"}, "N: expected a whole number"},
+        {{"tables", "6", "0", "-o", "w.npy", "i.npy"}, "M: Value 0 not in range 1 to 2147483648"},
+        {{"tables", "six", "4", "-o", "w.npy", "i.npy"}, "N: Value six not in range"},
         {{"tables", "6", "4", "--kernel", "foo", "-o", "w.npy", "i.npy"}, "unknown kernel 'foo'"},
         {{"tables", "6", "4", "--scale", "-1", "-o", "w.npy", "i.npy"}, "--scale: expected"},
         {{"tables", "6", "4", "-o", "w.npy"}, "--output"},
@@ -157,6 +157,31 @@ TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
     EXPECT_EQ(files(), (std::set<std::string>{"good.png", "corrupt.png", "second.jpg", "out/good.png", "out/second.jpg"}));
     EXPECT_EQ(readImage(work() / "out/good.png").width, 6u);  // 12x8 at height 4
     EXPECT_EQ(readImage(work() / "out/second.jpg").width, 2u);  // 10x20 at height 4
+}
+
+// Sizes and scales are checked strictly, each refusal naming its option.
+TEST_F(CliResize, SizeAndScaleValuesAreCheckedStrictly) {
+    struct Case {
+        std::string option;
+        std::vector<std::string> good, bad;
+    };
+    const std::vector<Case> cases{
+        {"--scale", {"0.25", "+3", "1e-2", " 1"}, {"", "0", "-1", "nan", "inf", "1e999", "abc", "0.5x"}},  // CLI11 trims spaces
+        {"--width", {"640", "1"}, {"", "0", "-5", "2.5", "2147483648", "12px"}},
+        {"--size", {"640x480", "1x1"}, {"", "640", "0x480", "640x0", "-3x5", "640x", "x480", "64x48x3", "axb"}},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& value : c.good) {
+            const RunResult r = run({"resize", "good.png", c.option, value, "-o", "ok.png"});
+            EXPECT_EQ(r.status, 0) << c.option << " '" << value << "': " << r.err;
+        }
+        for (const std::string& value : c.bad) {
+            const RunResult r = run({"resize", "good.png", c.option, value, "-o", "bad.png"});
+            EXPECT_EQ(r.status, 2) << c.option << " '" << value << "'";
+            EXPECT_NE(r.err.find(c.option), std::string::npos) << c.option << " '" << value << "': " << r.err;
+            EXPECT_FALSE(fs::exists(work() / "bad.png")) << c.option << " '" << value << "'";
+        }
+    }
 }
 
 TEST_F(CliResize, VersionNamesTheReleaseTheCompilerAndTheKernelLevel) {

@@ -49,20 +49,6 @@ TEST(ResizeSize, TargetSizesFollowTheRequest) {
     EXPECT_NE(errorOf([] { targetSize({10, 10}, {SizeRequest::Mode::scale, 1e300, 0, 0}); }), "no error");
 }
 
-TEST(ResizeSize, CommandLineValuesAreParsedStrictly) {
-    EXPECT_EQ(parseScale("0.25", "--scale"), 0.25);
-    EXPECT_EQ(parseScale("+3", "--scale"), 3.0);
-    EXPECT_EQ(parseLength("640", "--width"), 640u);
-    EXPECT_EQ(parseSize("640x480", "--size"), (ImageSize{640, 480}));
-    EXPECT_EQ(parseSize("1X1", "--size"), (ImageSize{1, 1}));
-    for (const char* bad : {"", "0", "-1", "nan", "inf", "1e999", "abc", "0.5x", " 1"})
-        EXPECT_NE(errorOf([&] { parseScale(bad, "--scale"); }).find("--scale: expected"), std::string::npos) << bad;
-    for (const char* bad : {"", "0", "-5", "2.5", "1e3", "2147483648", "12px"})
-        EXPECT_NE(errorOf([&] { parseLength(bad, "--width"); }).find("--width: expected"), std::string::npos) << bad;
-    for (const char* bad : {"", "640", "0x480", "640x0", "-3x5", "640x", "x480", "64x48x3", "axb"})
-        EXPECT_NE(errorOf([&] { parseSize(bad, "--size"); }).find("--size: expected"), std::string::npos) << bad;
-}
-
 TEST(ResizePlanOrder, TheDimensionThatShrinksMostGoesFirst) {
     struct Case {
         ImageSize in, out;

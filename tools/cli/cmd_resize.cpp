@@ -1,6 +1,7 @@
 // axiswarp resize: resize PNG and JPEG files with two module calls each,
 // several files in parallel.
 #include "commands.hpp"
+#include "option_checks.hpp"
 
 #include "atomic_file.hpp"
 #include "image_io.hpp"
@@ -39,10 +40,15 @@ struct ResizeOptions {
     std::vector<std::string> inputs;
     std::string output;
     std::string outDir;
-    std::string scale;
-    std::string size;
-    std::string width;
-    std::string height;
+    double scale = 0.0;
+    std::vector<std::uint32_t> size;  // width, height
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    // Which of them were given.
+    CLI::Option* scaleOption = nullptr;
+    CLI::Option* sizeOption = nullptr;
+    CLI::Option* widthOption = nullptr;
+    CLI::Option* heightOption = nullptr;
     std::string kernel = "cubic";
     std::string border = "symmetric";
     bool noAntialias = false;
@@ -116,31 +122,28 @@ private:
 };
 
 tools::SizeRequest sizeRequest(const ResizeOptions& options) {
-    const int given = !options.scale.empty() + !options.size.empty() +
-                      (!options.width.empty() || !options.height.empty());
+    const bool scale = options.scaleOption->count() != 0;
+    const bool size = options.sizeOption->count() != 0;
+    const bool width = options.widthOption->count() != 0;
+    const bool height = options.heightOption->count() != 0;
+    const int given = scale + size + (width || height);
     if (given == 0)
         throw tools::ToolError("give the output size: --scale S, --size WxH, --width W or --height H");
     if (given > 1)
         throw tools::ToolError("give only one of --scale, --size and --width/--height");
+    using Mode = tools::SizeRequest::Mode;
     tools::SizeRequest request;
-    if (!options.scale.empty()) {
-        request.mode = tools::SizeRequest::Mode::scale;
-        request.scale = tools::parseScale(options.scale, "--scale");
-    } else if (!options.size.empty()) {
-        const tools::ImageSize size = tools::parseSize(options.size, "--size");
-        request.mode = tools::SizeRequest::Mode::size;
-        request.width = size.width;
-        request.height = size.height;
-    } else if (!options.width.empty() && !options.height.empty()) {
-        request.mode = tools::SizeRequest::Mode::size;
-        request.width = tools::parseLength(options.width, "--width");
-        request.height = tools::parseLength(options.height, "--height");
-    } else if (!options.width.empty()) {
-        request.mode = tools::SizeRequest::Mode::width;
-        request.width = tools::parseLength(options.width, "--width");
+    request.scale = options.scale;
+    request.width = width ? options.width : 0;
+    request.height = height ? options.height : 0;
+    if (scale) {
+        request.mode = Mode::scale;
+    } else if (size) {
+        request.mode = Mode::size;
+        request.width = options.size[0];
+        request.height = options.size[1];
     } else {
-        request.mode = tools::SizeRequest::Mode::height;
-        request.height = tools::parseLength(options.height, "--height");
+        request.mode = width && height ? Mode::size : width ? Mode::width : Mode::height;
     }
     return request;
 }
@@ -298,21 +301,31 @@ void registerResizeCommand(CLI::App& app) {
         ->type_name("DIR");
     output->excludes(outDir);
 
-    resize->add_option("--scale", options->scale,
-                       "Multiply both lengths by S: each becomes round(n*S), at least 1")
-        ->type_name("S")
-        ->group("Output size (give one)");
-    resize->add_option("--size", options->size, "Exact output size WIDTHxHEIGHT, e.g. 640x480")
-        ->type_name("WxH")
-        ->group("Output size (give one)");
-    resize->add_option("--width", options->width,
-                       "Output width; alone, the height follows the aspect ratio")
-        ->type_name("W")
-        ->group("Output size (give one)");
-    resize->add_option("--height", options->height,
-                       "Output height; alone, the width follows the aspect ratio")
-        ->type_name("H")
-        ->group("Output size (give one)");
+    options->scaleOption =
+        resize->add_option("--scale", options->scale,
+                           "Multiply both lengths by S: each becomes round(n*S), at least 1")
+            ->type_name("S")
+            ->check(positiveFiniteScale())
+            ->group("Output size (give one)");
+    options->sizeOption =
+        resize->add_option("--size", options->size, "Exact output size WIDTHxHEIGHT, e.g. 640x480")
+            ->type_name("WxH")
+            ->delimiter('x')
+            ->expected(2)
+            ->check(imageLength())
+            ->group("Output size (give one)");
+    options->widthOption =
+        resize->add_option("--width", options->width,
+                           "Output width; alone, the height follows the aspect ratio")
+            ->type_name("W")
+            ->check(imageLength())
+            ->group("Output size (give one)");
+    options->heightOption =
+        resize->add_option("--height", options->height,
+                           "Output height; alone, the width follows the aspect ratio")
+            ->type_name("H")
+            ->check(imageLength())
+            ->group("Output size (give one)");
 
     resize->add_option("--kernel", options->kernel,
                        "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")

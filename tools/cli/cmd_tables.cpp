@@ -1,6 +1,7 @@
 // axiswarp tables: write the weight and index tables for one resize as .npy
 // files, ready to pass to the module with 'axiswarp call'.
 #include "commands.hpp"
+#include "option_checks.hpp"
 
 #include "atomic_file.hpp"
 #include "npy_io.hpp"
@@ -22,31 +23,20 @@ namespace axiswarp::cli {
 namespace {
 
 struct TablesOptions {
-    std::string inLength;
-    std::string outLength;
-    std::string scale;
+    std::uint64_t inLength = 0;
+    std::uint64_t outLength = 0;
+    double scale = 0.0;  // 0: M/N
     std::string kernel = "cubic";
     std::string border = "symmetric";
     bool noAntialias = false;
     std::vector<std::string> outputs;  // weights, indices
 };
 
-std::uint64_t parseTableLength(const std::string& text, const char* name) {
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
-        value > tools::kMaxTableLength) {
-        throw tools::ToolError(std::string(name) + ": expected a whole number from 1 to " +
-                               std::to_string(tools::kMaxTableLength) + ", not '" + text + "'");
-    }
-    return value;
-}
-
 void runTables(const TablesOptions& options) {
     tools::TableRequest request;
-    request.inLength = parseTableLength(options.inLength, "N");
-    request.outLength = parseTableLength(options.outLength, "M");
-    if (!options.scale.empty()) request.scale = tools::parseScale(options.scale, "--scale");
+    request.inLength = options.inLength;
+    request.outLength = options.outLength;
+    request.scale = options.scale;
     request.filter.kernel = tools::parseKernel(options.kernel);
     request.filter.border = tools::parseBorder(options.border);
     request.filter.antialias = !options.noAntialias;
@@ -79,8 +69,12 @@ void registerTablesCommand(CLI::App& app) {
         "tables", "Write the weight and index tables that resize a length N to M, as .npy files.");
     tables->add_option("N", options->inLength, "Input length (samples along the resized dimension)")
         ->type_name("INT")
+        ->check(tableLength(tools::kMaxTableLength))
         ->required();
-    tables->add_option("M", options->outLength, "Output length")->type_name("INT")->required();
+    tables->add_option("M", options->outLength, "Output length")
+        ->type_name("INT")
+        ->check(tableLength(tools::kMaxTableLength))
+        ->required();
     tables->add_option("-o,--output", options->outputs,
                        "The two files to write: the K-by-M weights, then the K-by-M one-based "
                        "source indices (both double)")
@@ -90,7 +84,8 @@ void registerTablesCommand(CLI::App& app) {
     tables->add_option("--scale", options->scale,
                        "Scale of the geometry, a positive number (default: M/N, which maps the "
                        "input exactly onto the output)")
-        ->type_name("S");
+        ->type_name("S")
+        ->check(positiveFiniteScale());
     tables->add_option("--kernel", options->kernel,
                        "Interpolation kernel: nearest, box, triangle, cubic, lanczos2, lanczos3")
         ->type_name("K")

@@ -16,15 +16,6 @@ namespace {
 
 constexpr std::uint64_t kMaxLength = (std::uint64_t{1} << 31) - 1;  // PNG's own limit
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-// Digits only: no sign, no spaces, no exponent.
-bool parseWhole(std::string_view text, std::uint64_t& value) {
-    if (text.empty()) return false;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
-}
-
 std::string sizeText(std::uint64_t width, std::uint64_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -206,42 +197,6 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
 }
 
 }  // namespace
-
-double parseScale(std::string_view text, std::string_view option) {
-    std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        !std::isfinite(value) || !(value > 0.0)) {
-        throw ToolError(std::string(option) + ": expected a positive number such as 0.5 or 2, not " +
-                        quoted(text));
-    }
-    return value;
-}
-
-std::uint32_t parseLength(std::string_view text, std::string_view option) {
-    std::uint64_t value = 0;
-    if (!parseWhole(text, value) || value == 0 || value > kMaxLength) {
-        throw ToolError(std::string(option) + ": expected a whole number of pixels from 1 to " +
-                        std::to_string(kMaxLength) + ", not " + quoted(text));
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-ImageSize parseSize(std::string_view text, std::string_view option) {
-    const std::size_t x = text.find_first_of("xX");
-    std::uint64_t width = 0;
-    std::uint64_t height = 0;
-    if (x == std::string_view::npos || !parseWhole(text.substr(0, x), width) ||
-        !parseWhole(text.substr(x + 1), height) || width == 0 || height == 0 ||
-        width > kMaxLength || height > kMaxLength) {
-        throw ToolError(std::string(option) +
-                        ": expected WIDTHxHEIGHT in whole pixels, such as 640x480, not " +
-                        quoted(text));
-    }
-    return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
-}
 
 ImageSize targetSize(ImageSize in, const SizeRequest& request) {
     if (in.width == 0 || in.height == 0) throw ToolError("the input image is empty");

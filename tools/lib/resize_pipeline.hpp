@@ -56,12 +56,6 @@ struct SizeRequest {
 // Largest output the resizer produces, in pixels.
 inline constexpr std::uint64_t kMaxOutputPixels = std::uint64_t{1} << 28;
 
-// Command-line values, parsed strictly (the whole text must be consumed).
-// Each throws ToolError naming `option` and the offending text.
-double parseScale(std::string_view text, std::string_view option);            // finite, > 0
-std::uint32_t parseLength(std::string_view text, std::string_view option);    // 1 .. 2^31 - 1
-ImageSize parseSize(std::string_view text, std::string_view option);          // "WxH"
-
 // The output size for an input of size `in`: --width or --height alone keeps
 // the aspect ratio, rounding the other length half up, at least 1. Throws
 // ToolError when the result exceeds kMaxOutputPixels.
