@@ -4,6 +4,7 @@
 #include "planar_layout.hpp"
 
 #include <png.h>
+#include <zlib.h>
 // jpeglib.h needs size_t and FILE declared first.
 #include <cstdio>
 #include <jpeglib.h>
@@ -240,6 +241,15 @@ bool pngWriteStart(PngState* s) {
     if (s->info == nullptr) png_error(s->png, "out of memory");
     png_set_write_fn(s->png, s, pngWriteData, pngFlush);
     if (s->compressionLevel >= 0) png_set_compression_level(s->png, s->compressionLevel);
+    // One filter for every row instead of libpng's trial of all five per row,
+    // and deflate's default strategy: on a 1500x1308 photograph this took a
+    // fifth less time than the adaptive default (1.09 s of user time for the
+    // whole run against 1.39 s) for a file 14% larger (3.40 MB against 2.98).
+    // Level 9 asks for the smallest file, and keeps libpng's own choice.
+    if (s->compressionLevel < 9) {
+        png_set_filter(s->png, 0, PNG_FILTER_SUB);
+        png_set_compression_strategy(s->png, Z_DEFAULT_STRATEGY);
+    }
     png_set_IHDR(s->png, s->info, s->width, s->height, s->bitDepth, s->colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(s->png, s->info);
