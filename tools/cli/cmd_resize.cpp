@@ -205,7 +205,9 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
     try {
         tools::Image image;
         try {
-            image = tools::readImage(job.input, settings.read);
+            tools::ImageReadOptions read = settings.read;
+            read.pool = &pool;  // an idle thread stores decoded bands meanwhile
+            image = tools::readImage(job.input, read);
         } catch (const tools::LimitError& error) {
             if (error.kind() != tools::LimitError::Kind::imagePixels) throw;
             throw tools::ToolError(std::string(error.what()) + " (raise it with --max-pixels)");

@@ -1,6 +1,7 @@
 #include "image_io.hpp"
 
 #include "atomic_file.hpp"
+#include "band_pipeline.hpp"
 #include "planar_layout.hpp"
 
 #include <png.h>
@@ -599,14 +600,20 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
                       std::min(kBandRows, s.height - first));
     } else {
         const std::uint32_t bandRows = std::min(kBandRows, s.height);
-        BandBuffer band(bufferBytes(name, s.rowBytes, bandRows));
-        std::vector<png_bytep> rows = bandRowPointers<png_bytep>(band.bytes(), s.rowBytes, bandRows);
-        s.rows = rows.data();
-        for (std::uint32_t first = 0; first < s.height; first += kBandRows) {
-            const std::uint32_t count = std::min(kBandRows, s.height - first);
-            if (!pngReadBand(&s, count)) fail(name, std::string("invalid PNG data: ") + s.message);
-            storeBand(image, band.bytes(), s.rowBytes, first, count);
-        }
+        const std::uint32_t bands = (s.height + kBandRows - 1) / kBandRows;
+        std::vector<png_bytep> rows;
+        pipelineBands(
+            options.pool, bufferBytes(name, s.rowBytes, bandRows), bands,
+            [&](std::uint32_t b, unsigned char* band) {
+                const std::uint32_t count = std::min(kBandRows, s.height - b * kBandRows);
+                rows = bandRowPointers<png_bytep>(band, s.rowBytes, count);
+                s.rows = rows.data();
+                if (!pngReadBand(&s, count)) fail(name, std::string("invalid PNG data: ") + s.message);
+            },
+            [&](std::uint32_t b, const unsigned char* band) {
+                const std::uint32_t first = b * kBandRows;
+                storeBand(image, band, s.rowBytes, first, std::min(kBandRows, s.height - first));
+            });
     }
     if (!pngReadFinish(&s)) fail(name, std::string("invalid PNG data: ") + s.message);
     return image;
@@ -684,17 +691,24 @@ Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
     const std::size_t rowBytes = std::size_t{s.width} * static_cast<std::size_t>(s.components);
     if (!jpegStart(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
     const std::uint32_t bandRows = std::min<std::uint32_t>(kBandRows, s.height);
-    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
-    std::vector<JSAMPROW> rows = bandRowPointers<JSAMPROW>(band.bytes(), rowBytes, bandRows);
-    s.rows = rows.data();
+    const std::uint32_t bands = (s.height + kBandRows - 1) / kBandRows;
     Image image;
-    for (std::uint32_t first = 0; first < s.height; first += kBandRows) {
-        s.bandRows = std::min<std::uint32_t>(kBandRows, s.height - first);
-        if (!jpegReadBand(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
-        if (first == 0)
-            image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
-        storeBand(image, band.bytes(), rowBytes, first, s.bandRows);
-    }
+    std::vector<JSAMPROW> rows;
+    pipelineBands(
+        options.pool, bufferBytes(name, rowBytes, bandRows), bands,
+        [&](std::uint32_t b, unsigned char* band) {
+            const std::uint32_t first = b * kBandRows;
+            s.bandRows = std::min<std::uint32_t>(kBandRows, s.height - first);
+            rows = bandRowPointers<JSAMPROW>(band, rowBytes, s.bandRows);
+            s.rows = rows.data();
+            if (!jpegReadBand(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
+            if (b == 0)
+                image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
+        },
+        [&](std::uint32_t b, const unsigned char* band) {
+            const std::uint32_t first = b * kBandRows;
+            storeBand(image, band, rowBytes, first, std::min<std::uint32_t>(kBandRows, s.height - first));
+        });
     if (!jpegFinish(&s)) fail(name, std::string("invalid JPEG data: ") + s.err.message);
     return image;
 }

@@ -28,6 +28,7 @@
 #define AXISWARP_TOOLS_IMAGE_IO_HPP
 
 #include "image.hpp"
+#include "worker_pool.hpp"
 #include "tool_error.hpp"
 
 #include <cstddef>
@@ -49,6 +50,10 @@ ImageFormat imageFormatFor(const std::filesystem::path& path);
 struct ImageReadOptions {
     std::uint64_t maxPixels = std::uint64_t{1} << 28;     // width * height
     std::uint64_t maxFileBytes = std::uint64_t{1} << 32;  // encoded size
+    // Where an idle thread of the pool can store decoded bands while the
+    // decoder goes on (band_pipeline.hpp); null decodes on the caller alone.
+    // The samples are the same either way.
+    WorkerPool* pool = nullptr;
 };
 
 struct ImageWriteOptions {
