@@ -69,7 +69,7 @@ std::size_t elementSize(zuClassID classID) noexcept {
         case zuLogicalClass:
         case zuInt8Class:
         case zuUint8Class: return 1;
-        case zuCharClass:
+        case 4:  // not listed by the module; the host stores it in 16-bit units
         case zuInt16Class:
         case zuUint16Class: return 2;
         case zuSingleClass:
@@ -88,11 +88,7 @@ bool isNumericClass(zuClassID classID) noexcept {
 
 const char* className(zuClassID classID) noexcept {
     switch (classID) {
-        case zuCellClass: return "cell";
-        case zuStructClass: return "struct";
         case zuLogicalClass: return "logical";
-        case zuCharClass: return "char";
-        case zuVoidClass: return "void";
         case zuDoubleClass: return "double";
         case zuSingleClass: return "single";
         case zuInt8Class: return "int8";
@@ -103,8 +99,7 @@ const char* className(zuClassID classID) noexcept {
         case zuUint32Class: return "uint32";
         case zuInt64Class: return "int64";
         case zuUint64Class: return "uint64";
-        case zuFunctionClass: return "function_handle";
-        default: return "unknown";
+        default: return "unlisted";
     }
 }
 
@@ -122,7 +117,7 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
             raise(kOutOfMemoryId, "Array dimensions overflow the host's size type.");
         }
     }
-    // Classes without numeric storage (cell, struct, ...) still get a byte per
+    // Identifiers without numeric storage (the unlisted ones) still get a byte per
     // element so that a record always has valid data pointers.
     const std::size_t size = std::max<std::size_t>(elementSize(classID), 1);
     std::uint64_t bytes = 0;
@@ -245,7 +240,7 @@ double zuGetScalar(const zuArray* array) {
         case zuLogicalClass:
         case zuUint8Class: return *static_cast<const std::uint8_t*>(data);
         case zuInt8Class: return *static_cast<const std::int8_t*>(data);
-        case zuCharClass:
+        case 4:
         case zuUint16Class: return *static_cast<const std::uint16_t*>(data);
         case zuInt16Class: return *static_cast<const std::int16_t*>(data);
         case zuUint32Class: return *static_cast<const std::uint32_t*>(data);

@@ -66,6 +66,7 @@ using ArrayPtr = std::unique_ptr<zuArray, ArrayDeleter>;
 // Element size in bytes of a class, 0 for classes without numeric storage.
 ZUHOST_API std::size_t elementSize(zuClassID classID) noexcept;
 ZUHOST_API bool isNumericClass(zuClassID classID) noexcept;
+// The name of a listed class; "unlisted" for every other identifier.
 ZUHOST_API const char* className(zuClassID classID) noexcept;
 
 // Creates an array with uninitialised (poisoned) data. Extents follow the
@@ -111,8 +112,8 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    CallOutcome call(std::span<const zuArray* const> inputs, int nlhs = 1) const;
-    CallOutcome call(std::initializer_list<const zuArray*> inputs, int nlhs = 1) const;
+    CallOutcome call(std::span<const zuArray* const> inputs, int outputCount = 1) const;
+    CallOutcome call(std::initializer_list<const zuArray*> inputs, int outputCount = 1) const;
 
     const std::string& path() const noexcept { return path_; }
 
