@@ -62,6 +62,7 @@ struct zuArray_tag {
     void* realData;
     void* imagData;             // null for a real array
     zuClassID resolvedClassID;  // host-private: what a stored identifier above 16 names
+    bool borrowedData;          // host-private: the data belongs to the caller, never written or freed
 
     // The class identifier. The common case is read inline; only stored
     // values above zuLastPlainClass take the call into the host.

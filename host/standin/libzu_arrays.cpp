@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <unordered_set>
+#include <utility>
 
 namespace zuhost {
 
@@ -15,6 +16,7 @@ namespace {
 
 std::atomic<std::uint64_t> gLiveArrays{0};
 std::atomic<std::uint64_t> gLiveBlocks{0};
+std::atomic<std::uint64_t> gHandedOver{0};
 
 // Refuse single allocations beyond this many bytes outright: a request that
 // large is a wrapped or hostile size, not an image.
@@ -48,8 +50,10 @@ void* allocateBytes(std::uint64_t bytes) {
 }
 
 void releaseArrayStorage(zuArray* array) noexcept {
-    std::free(array->realData);
-    std::free(array->imagData);
+    if (!array->borrowedData) {
+        std::free(array->realData);
+        std::free(array->imagData);
+    }
     delete[] array->dims;
     delete array;
     gLiveArrays.fetch_sub(1, std::memory_order_relaxed);
@@ -58,7 +62,7 @@ void releaseArrayStorage(zuArray* array) noexcept {
 }  // namespace
 
 HostError::HostError(std::string identifier, std::string message)
-    : std::runtime_error(identifier + ": " + message),
+    : std::runtime_error(identifier.empty() ? message : identifier + ": " + message),
       identifier_(std::move(identifier)),
       message_(std::move(message)) {}
 
@@ -194,8 +198,61 @@ std::vector<std::uint64_t> extents(const zuArray& array) {
     return {array.dims, array.dims + array.numDims};
 }
 
+ArrayPtr borrowArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
+                     const void* realData, const void* imagData) {
+    std::vector<std::uint64_t> dims(dimsIn.begin(), dimsIn.end());
+    if (dims.empty()) dims = {0, 0};
+    if (dims.size() == 1) dims.push_back(1);
+    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
+    std::uint64_t count = 1;
+    std::uint64_t bytes = 0;
+    for (std::uint64_t d : dims) {
+        if (!multiplyChecked(count, d, count)) {
+            raise(kOutOfMemoryId, "Array dimensions overflow the host's size type.");
+        }
+    }
+    if (!multiplyChecked(count, std::max<std::size_t>(elementSize(classID), 1), bytes)) {
+        raise(kOutOfMemoryId, "Array size overflows the host's size type.");
+    }
+    if (realData == nullptr) raise(kBadArrayId, "Borrowed array without data.");
+
+    auto record = std::make_unique<zuArray>();
+    record->storedClassID = classID;
+    record->resolvedClassID = classID;
+    record->numDims = dims.size();
+    record->dims = new std::uint64_t[dims.size()];
+    std::copy(dims.begin(), dims.end(), record->dims);
+    record->sparse = false;
+    record->numericData = isNumericClass(classID);
+    // The module reads through these pointers and never writes an input.
+    record->realData = const_cast<void*>(realData);
+    record->imagData = const_cast<void*>(imagData);
+    record->borrowedData = true;
+    gLiveArrays.fetch_add(1, std::memory_order_relaxed);
+    return ArrayPtr(record.release());
+}
+
+HandedData handOverData(ArrayPtr array) {
+    if (!array) raise(kBadArrayId, "Null array.");
+    if (array->borrowedData) raise(kBadArrayId, "A borrowed array's data is not the host's to hand over.");
+    HandedData data;
+    data.classID = array->classID();
+    data.dims = extents(*array);
+    data.realData = std::exchange(array->realData, nullptr);
+    data.imagData = std::exchange(array->imagData, nullptr);
+    gHandedOver.fetch_add(data.imagData != nullptr ? 2 : 1, std::memory_order_relaxed);
+    return data;  // the record goes with `array`; free(nullptr) is a no-op
+}
+
+void releaseData(void* block) noexcept {
+    if (block == nullptr) return;
+    std::free(block);
+    gHandedOver.fetch_sub(1, std::memory_order_relaxed);
+}
+
 Counts liveCounts() noexcept {
-    return {gLiveArrays.load(std::memory_order_relaxed), gLiveBlocks.load(std::memory_order_relaxed)};
+    return {gLiveArrays.load(std::memory_order_relaxed), gLiveBlocks.load(std::memory_order_relaxed),
+            gHandedOver.load(std::memory_order_relaxed)};
 }
 
 namespace detail {

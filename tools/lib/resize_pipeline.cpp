@@ -53,14 +53,14 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
                                                 pass.tables.outLength);
     const zuhost::ArrayPtr dim = zuhost::createScalar(pass.dim);
     zuhost::CallOutcome outcome = module.call({&input, weights.get(), indices.get(), dim.get()});
-    if (outcome.failed) throw ModuleCallError(outcome.identifier, outcome.message);
+    if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
     if (!outcome.output)
-        throw ModuleCallError("", "the module returned without setting its first output");
+        throw zuhost::HostError("", "the module returned without setting its first output");
     const zuArray& output = *outcome.output;
     const std::vector<std::uint64_t> expected = hostExtents(rows, cols, channels);
     if (output.classID() != input.classID() || output.isComplex() ||
         zuhost::extents(output) != expected) {
-        throw ModuleCallError("", std::string("the module returned a ") +
+        throw zuhost::HostError("", std::string("the module returned a ") +
                                       zuhost::className(output.classID()) +
                                       " array of the wrong class or shape");
     }
@@ -246,11 +246,6 @@ ResizePlan planResize(ImageSize in, ImageSize out, const ResampleOptions& option
                             : std::array<ResizePass, 2>{std::move(cols), std::move(rows)};
     return plan;
 }
-
-ModuleCallError::ModuleCallError(std::string identifier, std::string message)
-    : std::runtime_error(identifier.empty() ? message : identifier + ": " + message),
-      identifier_(std::move(identifier)),
-      message_(std::move(message)) {}
 
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
 
