@@ -1,0 +1,131 @@
+"""Lazy, chunked resizing of Dask arrays, bit-identical to the NumPy result for every chunking.
+
+Each output chunk along the resized axis is computed from the input slice
+that its table columns name: the halo is taken from the index values, not a
+fixed overlap, and the columns' indices are rebased to that slice. The module
+only ever sees whole output samples with all their taps, so the result does
+not depend on the chunking. Along the other axes, output chunks follow the
+input's chunks. The graphs run under any Dask scheduler, threaded or
+``dask.distributed``.
+"""
+
+from __future__ import annotations
+
+import math
+
+import dask.array as da
+import numpy as np
+
+from . import _resize
+from ._call import check_dtype
+
+
+def _output_chunks(n: int, length: int, input_chunks) -> tuple[int, ...]:
+    # As many chunks as the input has along the axis, with boundaries at the
+    # same relative positions (empty chunks dropped).
+    bounds = [0]
+    edge = 0
+    for c in input_chunks:
+        edge += c
+        bounds.append(length * edge // n if n else length)
+    bounds[-1] = length
+    chunks = tuple(b - a for a, b in zip(bounds, bounds[1:]) if b > a)
+    return chunks or (length,)
+
+
+def _source_span(indices: np.ndarray, n: int) -> tuple[int, int]:
+    # Zero-based [lo, hi) of the input positions that valid indices name. An
+    # invalid index (outside 1 <= x < n + 1, or NaN) names nothing; it stays
+    # invalid after rebasing by the whole number lo, so the chunk raises the
+    # same module error the whole array would.
+    valid = indices[(indices >= 1) & (indices < n + 1)]
+    if valid.size == 0:
+        return 0, 0
+    return int(np.floor(valid.min())) - 1, int(np.floor(valid.max()))
+
+
+def _rebase(indices: np.ndarray, lo: int, n: int) -> np.ndarray:
+    # The module uses only the whole part of an index, so a valid index becomes
+    # exactly floor(x) - lo; invalid ones are passed on as they are.
+    valid = (indices >= 1) & (indices < n + 1)
+    return np.asfortranarray(np.where(valid, np.floor(indices) - lo, indices))
+
+
+def _resize_block(block, axis, weights, indices):
+    return _resize.resize_axis(block, axis, weights, indices)
+
+
+def resize_axis(x, axis, weights, indices, *, chunks=None):
+    """Resize one axis of a Dask array with K-by-L tables, lazily and chunk by chunk.
+
+    The result equals ``axiswarp.resize_axis(x.compute(), axis, weights,
+    indices)`` byte for byte, whatever the chunking, including chunks that
+    split the resized axis. ``chunks`` gives the output's chunks along the
+    axis (an int or a tuple summing to L); by default there are as many as the
+    input has along it, at the same relative positions.
+    """
+    x = da.asarray(x)
+    check_dtype(x.dtype, "x")
+    if x.ndim == 0:
+        raise ValueError("x: a 0-d array has no axis to resize")
+    axis = _resize._normalise_axis(axis, x.ndim)
+    weights = np.asfortranarray(np.asarray(weights, dtype=np.float64))
+    indices = np.asfortranarray(np.asarray(indices, dtype=np.float64))
+    if weights.ndim != 2 or indices.shape != weights.shape:
+        # The module's own checks give the exact error: let one small call say it.
+        _resize.resize_axis(np.zeros((1,) * x.ndim, dtype=x.dtype), axis, weights, indices)
+    n = x.shape[axis]
+    length = weights.shape[1]
+    if chunks is None:
+        out_chunks = _output_chunks(n, length, x.chunks[axis])
+    elif isinstance(chunks, int):
+        out_chunks = da.core.normalize_chunks(chunks, (length,))[0]
+    else:
+        out_chunks = tuple(int(c) for c in chunks)
+        if sum(out_chunks) != length:
+            raise ValueError(f"chunks {chunks!r} do not add up to the {length} output samples")
+    out_dtype = np.dtype(np.uint8) if x.dtype == np.bool_ else x.dtype
+
+    pieces = []
+    start = 0
+    for size in out_chunks:
+        w = weights[:, start:start + size]
+        i = indices[:, start:start + size]
+        start += size
+        lo, hi = _source_span(i, n)
+        window = [slice(None)] * x.ndim
+        window[axis] = slice(lo, hi)
+        source = x[tuple(window)].rechunk({axis: -1})
+        block_chunks = list(source.chunks)
+        block_chunks[axis] = (size,)
+        pieces.append(source.map_blocks(_resize_block, axis, np.asfortranarray(w), _rebase(i, lo, n),
+                                        dtype=out_dtype, chunks=tuple(block_chunks)))
+    if not pieces:
+        return da.zeros(x.shape[:axis] + (0,) + x.shape[axis + 1:], dtype=out_dtype)
+    return da.concatenate(pieces, axis=axis) if len(pieces) > 1 else pieces[0]
+
+
+def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", chunks=None):
+    """Resize the leading two axes of a Dask array to ``shape = (rows, columns)``, lazily.
+
+    The same tables and pass order as ``axiswarp.resize`` and the command
+    line, on the class path: each pass in the array's own class. The result
+    equals ``axiswarp.resize(x.compute(), shape, ...)`` byte for byte for
+    arrays that take that path (any dtype without alpha; ``uint8``/``uint16``
+    images of 2 or 4 channels take the double path in NumPy and are refused
+    here). ``chunks`` is passed to each pass's ``resize_axis``.
+    """
+    x = da.asarray(x)
+    check_dtype(x.dtype, "x")
+    if x.ndim < 2:
+        raise ValueError(f"x: resize needs at least two axes (rows, columns), not {x.ndim}")
+    if x.ndim == 3 and x.dtype in (np.uint8, np.uint16) and x.shape[2] in (2, 4):
+        raise ValueError("x: images with alpha are resampled premultiplied in double by axiswarp.resize; "
+                         "that path is not chunked")
+    for dim, weights, indices in _resize.plan(x.shape[:2], shape, kernel=kernel, antialias=antialias,
+                                              border=border):
+        x = resize_axis(x, dim - 1, weights, indices, chunks=chunks)
+    return x
+
+
+__all__ = ["resize", "resize_axis"]
