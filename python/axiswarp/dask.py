@@ -113,7 +113,10 @@ def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", chun
     equals ``axiswarp.resize(x.compute(), shape, ...)`` byte for byte for
     arrays that take that path (any dtype without alpha; ``uint8``/``uint16``
     images of 2 or 4 channels take the double path in NumPy and are refused
-    here). ``chunks`` is passed to each pass's ``resize_axis``.
+    here). ``chunks`` gives the output chunks along rows and columns: one int
+    for both, a pair ``(rows, columns)`` of ints or tuples, or None for
+    chunks at the input's relative positions (which may be irregular; zarr
+    stores want regular ones).
     """
     x = da.asarray(x)
     check_dtype(x.dtype, "x")
@@ -122,9 +125,10 @@ def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", chun
     if x.ndim == 3 and x.dtype in (np.uint8, np.uint16) and x.shape[2] in (2, 4):
         raise ValueError("x: images with alpha are resampled premultiplied in double by axiswarp.resize; "
                          "that path is not chunked")
+    per_axis = chunks if isinstance(chunks, (tuple, list)) and len(chunks) == 2 else (chunks, chunks)
     for dim, weights, indices in _resize.plan(x.shape[:2], shape, kernel=kernel, antialias=antialias,
                                               border=border):
-        x = resize_axis(x, dim - 1, weights, indices, chunks=chunks)
+        x = resize_axis(x, dim - 1, weights, indices, chunks=per_axis[dim - 1])
     return x
 
 
