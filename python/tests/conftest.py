@@ -1,8 +1,13 @@
 import gc
 
 import pytest
+from hypothesis import settings
 
 import axiswarp
+
+# No example database in the build tree; a failure prints its example.
+settings.register_profile("axiswarp", database=None)
+settings.load_profile("axiswarp")
 
 
 def pytest_addoption(parser):
