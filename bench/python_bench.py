@@ -28,7 +28,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from peers import make_image, median_ms  # noqa: E402
