@@ -166,3 +166,23 @@ def test_resize_keeps_trailing_axes_and_refuses_bad_requests():
         axiswarp.resize(volume, (0, 3))
     with pytest.raises(ValueError, match="kernel"):
         axiswarp.resize(volume, (3, 3), kernel="bicubic")
+
+
+@pytest.mark.parametrize("order", ["C", "F"])
+def test_contiguous_arrays_reach_the_module_as_views_of_their_memory(monkeypatch, order):
+    import axiswarp._resize as resize_module
+
+    seen = []
+    real_call = resize_module.call
+
+    def spy(image, *rest):
+        seen.append(image)
+        return real_call(image, *rest)
+
+    monkeypatch.setattr(resize_module, "call", spy)
+    a = np.zeros((4, 5, 6, 3), dtype=np.uint16, order=order)
+    weights, indices = axiswarp.tables(6, 2)
+    axiswarp.resize_axis(a, 2, weights, indices)
+    (image,) = seen
+    # The host borrows a Fortran-ordered view of the caller's memory: no copy.
+    assert image.flags.f_contiguous and np.shares_memory(image, a) and image.ndim <= 3
