@@ -105,30 +105,68 @@ def resize_axis(x, axis, weights, indices, *, chunks=None):
     return da.concatenate(pieces, axis=axis) if len(pieces) > 1 else pieces[0]
 
 
-def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", chunks=None):
+def _premultiply(block, alpha):
+    # Products of two integers below 2^16: exact in double.
+    values = block.astype(np.float64)
+    if alpha:
+        values[..., :-1] *= block[..., -1:]
+    return values
+
+
+def _round_samples(values, dtype):
+    # The module's rule, as the command line's final rounding applies it: add
+    # one half and truncate; below 0 or NaN gives 0, from the maximum on the maximum.
+    top = float(np.iinfo(dtype).max)
+    with np.errstate(invalid="ignore"):
+        rounded = np.where(values >= 0.0, np.where(values >= top, top, np.floor(values + 0.5)), 0.0)
+    return rounded.astype(dtype)
+
+
+def _unpremultiply(block, dtype, alpha):
+    if not alpha:
+        return _round_samples(block, dtype)
+    a = block[..., -1:]
+    rounded_alpha = _round_samples(a, dtype)
+    # A rounded alpha of at least 1 means a >= 1/2, so the division is safe.
+    with np.errstate(divide="ignore", invalid="ignore"):
+        colour = np.where(rounded_alpha == 0, 0, _round_samples(block[..., :-1] / a, dtype))
+    return np.concatenate([colour.astype(dtype), rounded_alpha], axis=-1)
+
+
+def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False, chunks=None):
     """Resize the leading two axes of a Dask array to ``shape = (rows, columns)``, lazily.
 
-    The same tables and pass order as ``axiswarp.resize`` and the command
-    line, on the class path: each pass in the array's own class. The result
-    equals ``axiswarp.resize(x.compute(), shape, ...)`` byte for byte for
-    arrays that take that path (any dtype without alpha; ``uint8``/``uint16``
-    images of 2 or 4 channels take the double path in NumPy and are refused
-    here). ``chunks`` gives the output chunks along rows and columns: one int
-    for both, a pair ``(rows, columns)`` of ints or tuples, or None for
-    chunks at the input's relative positions (which may be irregular; zarr
-    stores want regular ones).
+    The same tables, pass order and sample paths as ``axiswarp.resize`` and
+    the command line, so the result equals ``axiswarp.resize(x.compute(),
+    shape, ...)`` byte for byte: the class path for any dtype, and for
+    ``uint8``/``uint16`` images with alpha (2 or 4 channels) or with
+    ``precise`` the double path, premultiplied by alpha, rounded once at the
+    end (the channel axis is then kept in one chunk). ``chunks`` gives the
+    output chunks along rows and columns: one int for both, a pair
+    ``(rows, columns)`` of ints or tuples, or None for chunks at the input's
+    relative positions (which may be irregular; zarr stores want regular ones).
     """
     x = da.asarray(x)
     check_dtype(x.dtype, "x")
     if x.ndim < 2:
         raise ValueError(f"x: resize needs at least two axes (rows, columns), not {x.ndim}")
-    if x.ndim == 3 and x.dtype in (np.uint8, np.uint16) and x.shape[2] in (2, 4):
-        raise ValueError("x: images with alpha are resampled premultiplied in double by axiswarp.resize; "
-                         "that path is not chunked")
+    image = x.dtype in (np.uint8, np.uint16) and x.ndim in (2, 3) and 1 <= (x.shape[2] if x.ndim == 3 else 1) <= 4
+    alpha = image and x.ndim == 3 and x.shape[2] in (2, 4)
+    if precise and not image:
+        raise ValueError("precise applies to uint8 and uint16 images of 1 to 4 channels, "
+                         f"not a {x.dtype} array of shape {x.shape}")
+    double_path = image and (alpha or precise)
+    dtype = x.dtype
+    if double_path:
+        if x.ndim == 3:
+            x = x.rechunk({2: -1})
+        x = x.map_blocks(_premultiply, alpha, dtype=np.float64)
     per_axis = chunks if isinstance(chunks, (tuple, list)) and len(chunks) == 2 else (chunks, chunks)
     for dim, weights, indices in _resize.plan(x.shape[:2], shape, kernel=kernel, antialias=antialias,
                                               border=border):
         x = resize_axis(x, dim - 1, weights, indices, chunks=per_axis[dim - 1])
+    if double_path:
+        x = x.map_blocks(_unpremultiply, dtype, alpha, dtype=dtype)
     return x
 
 

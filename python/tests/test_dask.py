@@ -61,8 +61,24 @@ def test_resize_matches_numpy_and_errors_surface_at_compute():
     with pytest.raises(axiswarp.ModuleError) as chunked:
         adask.resize_axis(x, 1, weights, indices).compute(scheduler="threads")
     assert chunked.value.identifier == whole.value.identifier
-    with pytest.raises(ValueError, match="alpha"):
-        adask.resize(da.zeros((4, 4, 4), dtype=np.uint8), (2, 2))
+    with pytest.raises(ValueError, match="precise"):
+        adask.resize(da.zeros((4, 4, 5), dtype=np.uint8), (2, 2), precise=True)
+
+
+@pytest.mark.parametrize("dtype,channels,precise", [(np.uint8, 4, False), (np.uint16, 2, False),
+                                                    (np.uint8, 3, True), (np.uint16, 1, True)])
+def test_the_double_path_of_images_with_alpha_or_precise_matches_numpy(dtype, channels, precise):
+    rng = np.random.default_rng(channels)
+    shape = (53, 41) + ((channels,) if channels > 1 else ())
+    a = rng.integers(0, np.iinfo(dtype).max, shape, dtype=dtype, endpoint=True)
+    if channels in (2, 4):
+        a[::4, :, -1] = 0  # transparent rows
+        a[1::4, :, -1] = np.iinfo(dtype).max
+    x = da.from_array(a, chunks=(10, 9) + ((1,) if channels > 1 else ()))
+    for new in [(20, 70), (90, 13)]:
+        expected = axiswarp.resize(a, new, kernel="lanczos3", precise=precise)
+        got = adask.resize(x, new, kernel="lanczos3", precise=precise).compute(scheduler="threads")
+        assert got.dtype == expected.dtype and got.tobytes() == expected.tobytes(), new
 
 
 def test_two_worker_processes_on_a_local_cluster():
