@@ -49,6 +49,7 @@ bench:
 	  --benchmark_out=build-bench/kernels.json --benchmark_out_format=json
 	/usr/bin/python3 bench/summarize.py build-bench/kernels.json
 	/usr/bin/python3 bench/peers.py --bench ./build-bench/bench/axiswarp_bench
+	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py --bench ./build-bench/bench/axiswarp_bench
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan

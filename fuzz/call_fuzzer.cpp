@@ -243,7 +243,7 @@ std::size_t storageSize(zuClassID classID) { return std::max<std::size_t>(zuhost
 struct Call {
     std::vector<ArrayPtr> arrays;
     double dimValue = 0.0;
-    int nlhs = 1;
+    int outputCount = 1;
     const char* simdLevel = nullptr;  // AXISWARP_SIMD for the call; null leaves it unset
 };
 
@@ -263,7 +263,7 @@ Call decodeCall(ByteReader& r) {
     Call call;
     const std::uint8_t countByte = r.byte();
     const int inputs = countByte < 224 ? 4 : countByte % (kMaxInputs + 1);
-    call.nlhs = static_cast<int>(r.below(3));
+    call.outputCount = static_cast<int>(r.below(3));
     call.dimValue = decodeDimValue(r);
     // Every instruction-set level the module can run at (it caps a request
     // at what the processor has) is compared with the same plain reference.
@@ -319,8 +319,8 @@ std::string text(const Parts&... parts) {
 
 std::string describe(const Call& call) {
     std::ostringstream text;
-    text << "call with " << call.arrays.size() << " inputs, dim value " << call.dimValue << ", nlhs "
-         << call.nlhs << ", AXISWARP_SIMD " << (call.simdLevel != nullptr ? call.simdLevel : "unset") << "\n";
+    text << "call with " << call.arrays.size() << " inputs, dim value " << call.dimValue << ", outputCount "
+         << call.outputCount << ", AXISWARP_SIMD " << (call.simdLevel != nullptr ? call.simdLevel : "unset") << "\n";
     for (const ArrayPtr& array : call.arrays) {
         text << "  class " << array->classID() << " (stored " << array->storedClassID << "), extents";
         for (std::uint64_t d = 0; d < array->numDims; ++d) text << " " << array->dims[d];
@@ -344,7 +344,7 @@ struct Prediction {
     const Expected* error = nullptr;
     bool dim1 = false;
     std::uint64_t rows = 0, cols = 0, planes = 0, taps = 0, outLength = 0;
-    zuClassID outClass = zuUnknownClass;
+    zuClassID outClass = zuClassID{0};
     bool complex = false;
     std::vector<std::uint64_t> outExtents;
     std::vector<std::uint64_t> positions;  // zero-based positions along the resized dimension
@@ -517,7 +517,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setSimdLevel(call.simdLevel);
 
     const zuhost::Counts before = zuhost::liveCounts();
-    zuhost::CallOutcome outcome = module().call(args, call.nlhs);
+    zuhost::CallOutcome outcome = module().call(args, call.outputCount);
 
     if (prediction.error != nullptr) {
         if (!outcome.failed) fail(call, text("the call succeeded; expected ", prediction.error->identifier));

@@ -27,7 +27,7 @@ SIZE = {"double": 8, "single": 4, "int8": 1, "uint8": 1, "int16": 2, "uint16": 2
         "int32": 4, "uint32": 4, "int64": 8, "uint64": 8, "logical": 1}
 PACK = {"double": "<d", "single": "<f", "int8": "<b", "uint8": "<B", "int16": "<h",
         "uint16": "<H", "int32": "<i", "uint32": "<I", "int64": "<q", "uint64": "<Q",
-        "logical": "<B", "char": "<H"}
+        "logical": "<B", "unlisted4": "<H"}
 # Positions in decodeDimValue's palette.
 DIM_VALUE = {1.0: 0, 2.0: 1, 1.5: 4, 3.0: 7, 0.0: 8, -1.0: 10, "nan": 11}
 # Positions in decodeWeight's palette.
@@ -198,8 +198,8 @@ SEEDS = {
         weights(1, 2, [1.0, 1.0]),
         out_of_range_indices(2, 200 + 4),
         dim_argument(), dim=2.0),
-    "char_with_numeric_flag": call(
-        image("char", [2, 2], [65, 66, 67, 68], numeric="set", raw_class=4),
+    "unlisted4_with_numeric_flag": call(
+        image("unlisted4", [2, 2], [65, 66, 67, 68], numeric="set", raw_class=4),
         weights(1, 2, [1.0, 1.0]),
         indices([(1, 0), (2, 0)]),
         dim_argument()),

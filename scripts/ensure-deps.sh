@@ -4,12 +4,16 @@
 set -euo pipefail
 
 declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev)
+# The Python package is part of every build: pybind11 and Debian's interpreter.
+python_build=(python3 python3-dev pybind11-dev python3-numpy)
+# What its tests, example and benchmark import.
+python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr)
 for group in "$@"; do
   case "$group" in
-    build) ;;
+    build) wanted+=("${python_build[@]}") ;;
     demo) wanted+=(python3) ;;
-    test) wanted+=(googletest libgtest-dev libgmock-dev python3) ;;
-    bench) wanted+=(libbenchmark-dev python3 python3-numpy python3-pil python3-opencv python3-skimage libvips-tools imagemagick) ;;
+    test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}") ;;
+    bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage libvips-tools imagemagick) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
     windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;
     *) echo "ensure-deps: unknown group '$group'" >&2; exit 2 ;;

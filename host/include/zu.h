@@ -30,15 +30,12 @@
 
 using zuClassID = std::int32_t;
 
-// Class identifiers the host knows by number. A stored identifier above
-// zuLastPlainClass is not a class by itself: the host resolves it.
+// The class identifiers the module lists. The host has others (0, 1, 2, 4, 5
+// and 16), known here by number only, as identifiers the module does not list.
+// A stored identifier above zuLastPlainClass is not a class by itself: the
+// host resolves it.
 enum : zuClassID {
-    zuUnknownClass = 0,
-    zuCellClass = 1,
-    zuStructClass = 2,
     zuLogicalClass = 3,
-    zuCharClass = 4,
-    zuVoidClass = 5,
     zuDoubleClass = 6,
     zuSingleClass = 7,
     zuInt8Class = 8,
@@ -49,7 +46,6 @@ enum : zuClassID {
     zuUint32Class = 13,
     zuInt64Class = 14,
     zuUint64Class = 15,
-    zuFunctionClass = 16,
     zuLastPlainClass = 16,
 };
 
@@ -101,6 +97,6 @@ ZU_API void zuFree(void* block);
 }  // extern "C"
 
 // The entry every module exports.
-using zupFunctionType = void (*)(int nlhs, zuArray* plhs[], int nrhs, const zuArray* prhs[]);
+using zupFunctionType = void (*)(int outputCount, zuArray* outputs[], int inputCount, const zuArray* inputs[]);
 
 #endif  // ZU_H

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <unordered_set>
+#include <utility>
 
 #if defined(__linux__)
 #  include <sys/mman.h>
@@ -19,6 +20,7 @@ namespace {
 
 std::atomic<std::uint64_t> gLiveArrays{0};
 std::atomic<std::uint64_t> gLiveBlocks{0};
+std::atomic<std::uint64_t> gHandedOver{0};
 
 // Refuse single allocations beyond this many bytes outright: a request that
 // large is a wrapped or hostile size, not an image.
@@ -107,7 +109,7 @@ void setPoisonNewArrays(bool on) noexcept { gPoison.store(on, std::memory_order_
 bool poisonNewArrays() noexcept { return gPoison.load(std::memory_order_relaxed); }
 
 HostError::HostError(std::string identifier, std::string message)
-    : std::runtime_error(identifier + ": " + message),
+    : std::runtime_error(identifier.empty() ? message : identifier + ": " + message),
       identifier_(std::move(identifier)),
       message_(std::move(message)) {}
 
@@ -118,7 +120,7 @@ std::size_t elementSize(zuClassID classID) noexcept {
         case zuLogicalClass:
         case zuInt8Class:
         case zuUint8Class: return 1;
-        case zuCharClass:
+        case 4:  // not listed by the module; the host stores it in 16-bit units
         case zuInt16Class:
         case zuUint16Class: return 2;
         case zuSingleClass:
@@ -137,11 +139,7 @@ bool isNumericClass(zuClassID classID) noexcept {
 
 const char* className(zuClassID classID) noexcept {
     switch (classID) {
-        case zuCellClass: return "cell";
-        case zuStructClass: return "struct";
         case zuLogicalClass: return "logical";
-        case zuCharClass: return "char";
-        case zuVoidClass: return "void";
         case zuDoubleClass: return "double";
         case zuSingleClass: return "single";
         case zuInt8Class: return "int8";
@@ -152,8 +150,7 @@ const char* className(zuClassID classID) noexcept {
         case zuUint32Class: return "uint32";
         case zuInt64Class: return "int64";
         case zuUint64Class: return "uint64";
-        case zuFunctionClass: return "function_handle";
-        default: return "unknown";
+        default: return "unlisted";
     }
 }
 
@@ -171,7 +168,7 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
             raise(kOutOfMemoryId, "Array dimensions overflow the host's size type.");
         }
     }
-    // Classes without numeric storage (cell, struct, ...) still get a byte per
+    // Identifiers without numeric storage (the unlisted ones) still get a byte per
     // element so that a record always has valid data pointers.
     const std::size_t size = std::max<std::size_t>(elementSize(classID), 1);
     std::uint64_t bytes = 0;
@@ -268,8 +265,38 @@ std::vector<std::uint64_t> extents(const zuArray& array) {
     return {array.dims, array.dims + array.numDims};
 }
 
+ArrayPtr borrowArray(zuClassID classID, std::span<const std::uint64_t> dims,
+                     const void* realData, const void* imagData) {
+    if (realData == nullptr) raise(kBadArrayId, "Borrowed array without data.");
+    ArrayOptions options;
+    options.complexity = imagData != nullptr ? zuCOMPLEX : zuREAL;
+    // The module reads through these pointers and never writes an input.
+    options.borrowedReal = const_cast<void*>(realData);
+    options.borrowedImag = const_cast<void*>(imagData);
+    return createArray(classID, dims, options);
+}
+
+HandedData handOverData(ArrayPtr array) {
+    if (!array) raise(kBadArrayId, "Null array.");
+    if (!hostRecord(array.get())->ownsData) raise(kBadArrayId, "A borrowed array's data is not the host's to hand over.");
+    HandedData data;
+    data.classID = array->classID();
+    data.dims = extents(*array);
+    data.realData = std::exchange(array->realData, nullptr);
+    data.imagData = std::exchange(array->imagData, nullptr);
+    gHandedOver.fetch_add(data.imagData != nullptr ? 2 : 1, std::memory_order_relaxed);
+    return data;  // the record goes with `array`; free(nullptr) is a no-op
+}
+
+void releaseData(void* block) noexcept {
+    if (block == nullptr) return;
+    std::free(block);
+    gHandedOver.fetch_sub(1, std::memory_order_relaxed);
+}
+
 Counts liveCounts() noexcept {
-    return {gLiveArrays.load(std::memory_order_relaxed), gLiveBlocks.load(std::memory_order_relaxed)};
+    return {gLiveArrays.load(std::memory_order_relaxed), gLiveBlocks.load(std::memory_order_relaxed),
+            gHandedOver.load(std::memory_order_relaxed)};
 }
 
 namespace detail {
@@ -315,7 +342,7 @@ double zuGetScalar(const zuArray* array) {
         case zuLogicalClass:
         case zuUint8Class: return *static_cast<const std::uint8_t*>(data);
         case zuInt8Class: return *static_cast<const std::int8_t*>(data);
-        case zuCharClass:
+        case 4:
         case zuUint16Class: return *static_cast<const std::uint16_t*>(data);
         case zuInt16Class: return *static_cast<const std::int16_t*>(data);
         case zuUint32Class: return *static_cast<const std::uint32_t*>(data);

@@ -61,22 +61,22 @@ Module::~Module() {
     if (handle_ != nullptr) closeLibrary(handle_);
 }
 
-CallOutcome Module::call(std::span<const zuArray* const> inputs, int nlhs) const {
-    return call(inputs, OutputPlacement{}, nlhs);
+CallOutcome Module::call(std::span<const zuArray* const> inputs, int outputCount) const {
+    return call(inputs, OutputPlacement{}, outputCount);
 }
 
 CallOutcome Module::call(std::span<const zuArray* const> inputs, const OutputPlacement& placement,
-                         int nlhs) const {
+                         int outputCount) const {
     CallOutcome outcome;
     // The host always offers at least one output slot, as a script's `ans`
     // does when no output is asked for; a module writes only the first.
     std::array<zuArray*, 8> slots{};
     std::vector<const zuArray*> args(inputs.begin(), inputs.end());
-    const int nrhs = static_cast<int>(args.size());
+    const int inputCount = static_cast<int>(args.size());
 
     detail::CallScope scope(&placement);
     try {
-        entry_(nlhs, slots.data(), nrhs, args.empty() ? nullptr : args.data());
+        entry_(outputCount, slots.data(), inputCount, args.empty() ? nullptr : args.data());
     } catch (const HostError& error) {
         outcome.failed = true;
         outcome.identifier = error.identifier();
@@ -100,8 +100,8 @@ CallOutcome Module::call(std::span<const zuArray* const> inputs, const OutputPla
     return outcome;
 }
 
-CallOutcome Module::call(std::initializer_list<const zuArray*> inputs, int nlhs) const {
-    return call(std::span<const zuArray* const>(inputs.begin(), inputs.size()), nlhs);
+CallOutcome Module::call(std::initializer_list<const zuArray*> inputs, int outputCount) const {
+    return call(std::span<const zuArray* const>(inputs.begin(), inputs.size()), outputCount);
 }
 
 }  // namespace zuhost

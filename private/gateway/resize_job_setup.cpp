@@ -24,10 +24,10 @@ bool buildOffsetTable(const double* indexValues, std::uint64_t count, std::uint6
     return true;
 }
 
-void runResize(zuArray* plhs[], const zuArray* prhs[]) {
-    const zuArray* image = prhs[0];
-    const zuArray* weights = prhs[1];
-    const zuArray* indices = prhs[2];
+void runResize(zuArray* outputs[], const zuArray* inputs[]) {
+    const zuArray* image = inputs[0];
+    const zuArray* weights = inputs[1];
+    const zuArray* indices = inputs[2];
 
     const std::uint64_t* extents = image->get_dimensions();
     const std::uint64_t rows = extents[0];
@@ -37,7 +37,7 @@ void runResize(zuArray* plhs[], const zuArray* prhs[]) {
     const std::uint64_t taps = weights->get_dimensions()[0];
     const std::uint64_t outLength = zuGetN(weights);
 
-    const std::int32_t dim = selectsDimension1(zuGetScalar(prhs[3])) ? 1 : 2;
+    const std::int32_t dim = selectsDimension1(zuGetScalar(inputs[3])) ? 1 : 2;
 
     const std::uint64_t outExtents[3] = {dim == 1 ? outLength : rows, dim == 1 ? cols : outLength,
                                          planes};
@@ -79,7 +79,7 @@ void runResize(zuArray* plhs[], const zuArray* prhs[]) {
     dispatchByClass(imageClass, job);
 
     zuFree(offsets);
-    plhs[0] = target;
+    outputs[0] = target;
 }
 
 }  // namespace axiswarp

@@ -23,7 +23,7 @@ bool buildOffsetTable(const double* indexValues, std::uint64_t count, std::uint6
 
 // Everything after argument validation. Raises the host error for an index
 // out of range or an unlisted image class.
-void runResize(zuArray* plhs[], const zuArray* prhs[]);
+void runResize(zuArray* outputs[], const zuArray* inputs[]);
 
 }  // namespace axiswarp
 

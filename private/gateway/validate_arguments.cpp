@@ -12,13 +12,13 @@ bool isFullDouble(const zuArray& array) {
 
 }  // namespace
 
-void validateArguments(std::int32_t nrhs, const zuArray* prhs[]) {
-    if (nrhs != 4) raiseError(errors::invalidNumInputs);
+void validateArguments(std::int32_t inputCount, const zuArray* inputs[]) {
+    if (inputCount != 4) raiseError(errors::invalidNumInputs);
 
-    const zuArray& image = *prhs[0];
-    const zuArray& weights = *prhs[1];
-    const zuArray& indices = *prhs[2];
-    const zuArray& dim = *prhs[3];
+    const zuArray& image = *inputs[0];
+    const zuArray& weights = *inputs[1];
+    const zuArray& indices = *inputs[2];
+    const zuArray& dim = *inputs[3];
 
     // The image's class is judged later, by the dispatch: a numeric-data flag
     // on a class the module has no kernels for is refused there.

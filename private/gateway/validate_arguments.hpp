@@ -10,7 +10,7 @@ namespace axiswarp {
 
 // Returns only when every check passes; otherwise raises the host error of
 // the first check that fails. Values inside the arrays are not examined.
-void validateArguments(std::int32_t nrhs, const zuArray* prhs[]);
+void validateArguments(std::int32_t inputCount, const zuArray* inputs[]);
 
 }  // namespace axiswarp
 

@@ -6,7 +6,7 @@
 
 // The number of outputs is not read: the result always goes to the first
 // slot, which the host provides even when no output is requested.
-ZUP_MODULE_EXPORT void zupFunction(int /*nlhs*/, zuArray* plhs[], int nrhs, const zuArray* prhs[]) {
-    axiswarp::validateArguments(nrhs, prhs);
-    axiswarp::runResize(plhs, prhs);
+ZUP_MODULE_EXPORT void zupFunction(int /*outputCount*/, zuArray* outputs[], int inputCount, const zuArray* inputs[]) {
+    axiswarp::validateArguments(inputCount, inputs);
+    axiswarp::runResize(outputs, inputs);
 }

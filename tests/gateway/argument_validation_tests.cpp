@@ -95,13 +95,13 @@ const ErrorCase kErrorCases[] = {
     {"ThreeMalformedInputs",
      [](Call& c) {
          c.args.pop_back();
-         c.owned[0] = image({2, 2}, zuCellClass);
+         c.owned[0] = image({2, 2}, zuClassID{1});
          c.args[0] = c.owned[0].get();
      },
      kCountId, kCountMsg},
-    {"NonNumericImage", [](Call& c) { c.args[0] = (c.owned[0] = image({2, 2}, zuCellClass)).get(); },
+    {"UnlistedClass1Image", [](Call& c) { c.args[0] = (c.owned[0] = image({2, 2}, zuClassID{1})).get(); },
      kImageId, kImageMsg},
-    {"CharImage", [](Call& c) { c.args[0] = (c.owned[0] = image({2, 2}, zuCharClass)).get(); },
+    {"UnlistedClass4Image", [](Call& c) { c.args[0] = (c.owned[0] = image({2, 2}, zuClassID{4})).get(); },
      kImageId, kImageMsg},
     {"SparseDoubleImage",
      [](Call& c) { c.args[0] = (c.owned[0] = image({4, 3}, zuDoubleClass, {.sparse = true})).get(); },
@@ -140,7 +140,7 @@ const ErrorCase kErrorCases[] = {
     {"SparseDimension",
      [](Call& c) { c.args[3] = (c.owned[3] = table({1, 1}, 1, zuDoubleClass, {.sparse = true})).get(); },
      kDimId, kDimMsg},
-    {"CellDimension", [](Call& c) { c.args[3] = (c.owned[3] = image({1, 1}, zuCellClass)).get(); },
+    {"UnlistedClass1Dimension", [](Call& c) { c.args[3] = (c.owned[3] = image({1, 1}, zuClassID{1})).get(); },
      kDimId, kDimMsg},
 };
 

@@ -315,8 +315,8 @@ TEST_P(ClassError, UnlistedNumericClassIsRefusedWithNothingLeft) {
     EXPECT_EQ(outcome.output, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, ClassError, ::testing::Values(zuCharClass, zuFunctionClass, zuCellClass,
-                                                                zuVoidClass, zuUnknownClass));
+INSTANTIATE_TEST_SUITE_P(Classes, ClassError, ::testing::Values(zuClassID{4}, zuClassID{16}, zuClassID{1},
+                                                                zuClassID{5}, zuClassID{0}));
 
 class Parts : public ModuleTest {};
 

@@ -38,9 +38,9 @@ TEST_P(UnlistedImageClass, EndsWithTheClassError) {
 }
 
 const UnlistedCase kUnlistedCases[] = {
-    {"Char", zuCharClass, 1.0},          {"FunctionHandle", zuFunctionClass, 2.0},
-    {"Unknown", zuUnknownClass, 1.0},    {"Cell", zuCellClass, 2.0},
-    {"Struct", zuStructClass, 1.0},      {"Void", zuVoidClass, 2.0},
+    {"Unlisted4", zuClassID{4}, 1.0},          {"Unlisted16", zuClassID{16}, 2.0},
+    {"Unlisted0", zuClassID{0}, 1.0},    {"Unlisted1", zuClassID{1}, 2.0},
+    {"Unlisted2", zuClassID{2}, 1.0},      {"Unlisted5", zuClassID{5}, 2.0},
     {"BeyondThePlainRange", 200, 1.0},   {"Negative", -3, 2.0},
 };
 

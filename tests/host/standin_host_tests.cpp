@@ -98,11 +98,11 @@ TEST_F(StandinHost, ComplexityAndFlags) {
     ArrayPtr sparse = createArray(zuLogicalClass, {2, 2}, {.sparse = true});
     EXPECT_TRUE(sparse->isSparse());
     EXPECT_TRUE(sparse->isNumeric());
-    ArrayPtr character = createArray(zuCharClass, {1, 4});
-    EXPECT_FALSE(character->isNumeric());
-    ArrayPtr forced = createArray(zuCharClass, {1, 4}, {.numeric = ArrayOptions::Numeric::Set});
+    ArrayPtr unlisted = createArray(zuClassID{4}, {1, 4});
+    EXPECT_FALSE(unlisted->isNumeric());
+    ArrayPtr forced = createArray(zuClassID{4}, {1, 4}, {.numeric = ArrayOptions::Numeric::Set});
     EXPECT_TRUE(forced->isNumeric());
-    EXPECT_EQ(forced->classID(), zuCharClass);
+    EXPECT_EQ(forced->classID(), zuClassID{4});
 }
 
 TEST_F(StandinHost, StoredIdentifiersAbove16ResolveThroughTheHost) {

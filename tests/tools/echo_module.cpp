@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-ZUP_MODULE_EXPORT void zupFunction(int, zuArray* plhs[], int nrhs, const zuArray* prhs[]) {
-    if (nrhs < 1) zupErrMsgIdAndTxt("Test:echo:noInput", "Echo needs an input.");
-    const zuArray* in = prhs[0];
+ZUP_MODULE_EXPORT void zupFunction(int, zuArray* outputs[], int inputCount, const zuArray* inputs[]) {
+    if (inputCount < 1) zupErrMsgIdAndTxt("Test:echo:noInput", "Echo needs an input.");
+    const zuArray* in = inputs[0];
     zuArray* out = zuCreateUninitNumericArray(in->numberOfDimensions(), in->get_dimensions(),
                                               in->classID(), in->isComplex() ? zuCOMPLEX : zuREAL);
     std::size_t bytes = zuGetNumberOfElements(in);
@@ -22,5 +22,5 @@ ZUP_MODULE_EXPORT void zupFunction(int, zuArray* plhs[], int nrhs, const zuArray
         std::memcpy(out->realPointer(), in->realPointer(), bytes);
         if (in->isComplex()) std::memcpy(out->imagPointer(), in->imagPointer(), bytes);
     }
-    plhs[0] = out;
+    outputs[0] = out;
 }

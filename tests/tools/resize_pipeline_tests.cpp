@@ -287,7 +287,7 @@ TEST_F(ResizeThroughModule, AFailingPartFailsTheImageAndLeavesNothing) {
             try {
                 resizeImage(module(), image, plan, false, &pool);
                 ADD_FAILURE() << "the bad index was not refused";
-            } catch (const ModuleCallError& error) {
+            } catch (const zuhost::HostError& error) {
                 EXPECT_EQ(error.identifier(), "Ovela:axisWarp:indexOutOfRange");
             }
         }

@@ -71,7 +71,7 @@ DemoResult runOne(const zuhost::Module& module, const tools::Image& source, tool
     tools::Image image;
     try {
         image = tools::resizeImage(module, source, plan, false);
-    } catch (const tools::ModuleCallError& error) {
+    } catch (const zuhost::HostError& error) {
         std::cerr << "axiswarp: demo: " << error.what() << '\n';
         throw Exit{kExitModuleError};
     }

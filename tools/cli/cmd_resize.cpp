@@ -224,7 +224,7 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         tools::Image result;
         try {
             result = tools::resizeImage(module, image, plan, settings.resample.precise, &pool);
-        } catch (const tools::ModuleCallError& error) {
+        } catch (const zuhost::HostError& error) {
             reporter.message(input + ": " + error.what());
             return kExitModuleError;
         }

@@ -207,7 +207,7 @@ private:
 // ---- dtypes -----------------------------------------------------------------
 
 struct ScalarType {
-    zuClassID classID = zuUnknownClass;
+    zuClassID classID = zuClassID{0};
     bool complex = false;
     bool bigEndian = false;
     std::size_t componentBytes = 0;

@@ -34,7 +34,7 @@ namespace axiswarp::tools {
 struct NpyHeader {
     int majorVersion = 1;
     std::string descr;            // the dtype as written, for messages
-    zuClassID classID = zuUnknownClass;
+    zuClassID classID = zuClassID{0};
     bool complex = false;
     bool bigEndian = false;
     std::size_t componentBytes = 0;  // one real or one imaginary part

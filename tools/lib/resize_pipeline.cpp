@@ -29,13 +29,13 @@ std::vector<std::uint64_t> hostExtents(std::uint64_t rows, std::uint64_t cols,
 
 zuhost::ArrayPtr checkedOutput(zuhost::CallOutcome outcome, const zuArray& input,
                                const std::vector<std::uint64_t>& expected) {
-    if (outcome.failed) throw ModuleCallError(outcome.identifier, outcome.message);
+    if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
     if (!outcome.output)
-        throw ModuleCallError("", "the module returned without setting its first output");
+        throw zuhost::HostError("", "the module returned without setting its first output");
     const zuArray& output = *outcome.output;
     if (output.classID() != input.classID() || output.isComplex() ||
         zuhost::extents(output) != expected) {
-        throw ModuleCallError("", std::string("the module returned a ") +
+        throw zuhost::HostError("", std::string("the module returned a ") +
                                       zuhost::className(output.classID()) +
                                       " array of the wrong class or shape");
     }
@@ -118,7 +118,7 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
             checkedOutput(module.call(args, placement), *in, hostExtents(partRows, partCols, 1));
         // A module that made its output elsewhere has not written the part.
         if (out->realData != placement.real)
-            throw ModuleCallError("", "the module did not create its output where the host placed it");
+            throw zuhost::HostError("", "the module did not create its output where the host placed it");
     });
     return result;
 }
@@ -258,11 +258,6 @@ ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter) {
                             : std::array<ResizePass, 2>{std::move(cols), std::move(rows)};
     return plan;
 }
-
-ModuleCallError::ModuleCallError(std::string identifier, std::string message)
-    : std::runtime_error(identifier.empty() ? message : identifier + ": " + message),
-      identifier_(std::move(identifier)),
-      message_(std::move(message)) {}
 
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
 

@@ -79,24 +79,12 @@ struct ResizePlan {
 
 ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
 
-// The module raised an error, or handed back something other than the array
-// a resize must produce.
-class ModuleCallError : public std::runtime_error {
-public:
-    ModuleCallError(std::string identifier, std::string message);
-    const std::string& identifier() const noexcept { return identifier_; }
-    const std::string& message() const noexcept { return message_; }
-
-private:
-    std::string identifier_;
-    std::string message_;
-};
-
 bool hasAlpha(const Image& image) noexcept;
 // Whether resizeImage takes the double path for this image.
 bool usesDoublePath(const Image& image, bool precise) noexcept;
 
-// Runs the plan on the image. Throws ModuleCallError for a module failure,
+// Runs the plan on the image. Throws zuhost::HostError for a module failure
+// (or a result of the wrong class or shape, with an empty identifier),
 // ToolError when the image does not match the plan.
 //
 // The image's own host array is the first call's input and the last call's

@@ -27,8 +27,11 @@ namespace zuhost {
 #  define ZUHOST_API __attribute__((visibility("default")))
 #endif
 
-// What zupErrMsgIdAndTxt throws. It unwinds through the module to the call
-// site in Module::call, which turns it into a CallOutcome.
+// The one error type of the host boundary. zupErrMsgIdAndTxt throws it; it
+// unwinds through the module to the call site in Module::call, which turns it
+// into a CallOutcome. Code that runs calls for a caller (the tool's resize
+// pipeline, the Python package) raises it again for a failed outcome; an
+// empty identifier marks a result the caller could not use.
 class ZUHOST_API HostError : public std::runtime_error {
 public:
     HostError(std::string identifier, std::string message);
@@ -81,6 +84,7 @@ using ArrayPtr = std::unique_ptr<zuArray, ArrayDeleter>;
 // Element size in bytes of a class, 0 for classes without numeric storage.
 ZUHOST_API std::size_t elementSize(zuClassID classID) noexcept;
 ZUHOST_API bool isNumericClass(zuClassID classID) noexcept;
+// The name of a listed class; "unlisted" for every other identifier.
 ZUHOST_API const char* className(zuClassID classID) noexcept;
 
 // Creates an array with uninitialised data (poisoned when asked for). Extents follow the
@@ -96,6 +100,27 @@ ZUHOST_API ArrayPtr createScalar(double value);
 // Releases an array made by the host or handed back by a module.
 ZUHOST_API void destroyArray(zuArray* array) noexcept;
 
+// An array over data the caller owns, for inputs that are already in the
+// host's order: nothing is copied, and the host never writes or frees the
+// data. The caller keeps it alive and unchanged while the array exists.
+// Extents follow createArray's rule; `imagData` is null for a real array.
+// Throws HostError when the element count or byte size overflows.
+ZUHOST_API ArrayPtr borrowArray(zuClassID classID, std::span<const std::uint64_t> dims,
+                                const void* realData, const void* imagData = nullptr);
+
+// The data of a host-made array, taken out of it without a copy. The record
+// is gone; each non-null block belongs to the caller until it passes the
+// block to releaseData.
+struct HandedData {
+    zuClassID classID = 0;
+    std::vector<std::uint64_t> dims;
+    void* realData = nullptr;
+    void* imagData = nullptr;
+};
+// Throws HostError for a borrowed array, whose data is not the host's to hand out.
+ZUHOST_API HandedData handOverData(ArrayPtr array);
+ZUHOST_API void releaseData(void* block) noexcept;
+
 ZUHOST_API std::uint64_t numberOfElements(const zuArray& array) noexcept;
 ZUHOST_API std::vector<std::uint64_t> extents(const zuArray& array);
 
@@ -103,6 +128,7 @@ ZUHOST_API std::vector<std::uint64_t> extents(const zuArray& array);
 struct Counts {
     std::uint64_t arrays = 0;
     std::uint64_t blocks = 0;
+    std::uint64_t handedOver = 0;  // data blocks taken by handOverData, not yet released
     bool operator==(const Counts&) const = default;
 };
 ZUHOST_API Counts liveCounts() noexcept;
@@ -138,11 +164,11 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    CallOutcome call(std::span<const zuArray* const> inputs, int nlhs = 1) const;
-    CallOutcome call(std::initializer_list<const zuArray*> inputs, int nlhs = 1) const;
+    CallOutcome call(std::span<const zuArray* const> inputs, int outputCount = 1) const;
+    CallOutcome call(std::initializer_list<const zuArray*> inputs, int outputCount = 1) const;
     // The same, creating the module's output in `placement`.
     CallOutcome call(std::span<const zuArray* const> inputs, const OutputPlacement& placement,
-                     int nlhs = 1) const;
+                     int outputCount = 1) const;
 
     const std::string& path() const noexcept { return path_; }
 

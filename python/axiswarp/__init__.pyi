@@ -1,0 +1,27 @@
+from typing import Any, Literal, Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+Kernel = Literal["nearest", "box", "triangle", "cubic", "lanczos2", "lanczos3"]
+Border = Literal["symmetric", "replicate"]
+
+DTYPES: tuple[np.dtype, ...]
+KERNELS: tuple[str, ...]
+BORDERS: tuple[str, ...]
+
+class ModuleError(ValueError):
+    identifier: str
+    message: str
+    def __init__(self, identifier: str, message: str) -> None: ...
+
+def call(*args: Any) -> np.ndarray: ...
+def tables(n: int, m: int, *, kernel: Kernel = ..., antialias: bool = ..., border: Border = ...,
+           scale: float | None = ...) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
+def resize_axis(array: npt.ArrayLike, axis: int, weights: npt.ArrayLike, indices: npt.ArrayLike) -> np.ndarray: ...
+def resize(array: npt.ArrayLike, shape: Sequence[int], *, kernel: Kernel = ..., antialias: bool = ...,
+           border: Border = ..., precise: bool = ...) -> np.ndarray: ...
+def plan(shape: Sequence[int], new_shape: Sequence[int], *, kernel: Kernel = ..., antialias: bool = ...,
+         border: Border = ...) -> list[tuple[int, npt.NDArray[np.float64], npt.NDArray[np.float64]]]: ...
+def module_path() -> str: ...
+def live_counts() -> tuple[int, int, int]: ...

@@ -1,0 +1,173 @@
+"""Lazy, chunked resizing of Dask arrays, bit-identical to the NumPy result for every chunking.
+
+Each output chunk along the resized axis is computed from the input slice
+that its table columns name: the halo is taken from the index values, not a
+fixed overlap, and the columns' indices are rebased to that slice. The module
+only ever sees whole output samples with all their taps, so the result does
+not depend on the chunking. Along the other axes, output chunks follow the
+input's chunks. The graphs run under any Dask scheduler, threaded or
+``dask.distributed``.
+"""
+
+from __future__ import annotations
+
+import math
+
+import dask.array as da
+import numpy as np
+
+from . import _resize
+from ._call import check_dtype
+
+
+def _output_chunks(n: int, length: int, input_chunks) -> tuple[int, ...]:
+    # As many chunks as the input has along the axis, with boundaries at the
+    # same relative positions (empty chunks dropped).
+    bounds = [0]
+    edge = 0
+    for c in input_chunks:
+        edge += c
+        bounds.append(length * edge // n if n else length)
+    bounds[-1] = length
+    chunks = tuple(b - a for a, b in zip(bounds, bounds[1:]) if b > a)
+    return chunks or (length,)
+
+
+def _source_span(indices: np.ndarray, n: int) -> tuple[int, int]:
+    # Zero-based [lo, hi) of the input positions that valid indices name. An
+    # invalid index (outside 1 <= x < n + 1, or NaN) names nothing; it stays
+    # invalid after rebasing by the whole number lo, so the chunk raises the
+    # same module error the whole array would.
+    valid = indices[(indices >= 1) & (indices < n + 1)]
+    if valid.size == 0:
+        return 0, 0
+    return int(np.floor(valid.min())) - 1, int(np.floor(valid.max()))
+
+
+def _rebase(indices: np.ndarray, lo: int, n: int) -> np.ndarray:
+    # The module uses only the whole part of an index, so a valid index becomes
+    # exactly floor(x) - lo; invalid ones are passed on as they are.
+    valid = (indices >= 1) & (indices < n + 1)
+    return np.asfortranarray(np.where(valid, np.floor(indices) - lo, indices))
+
+
+def _resize_block(block, axis, weights, indices):
+    return _resize.resize_axis(block, axis, weights, indices)
+
+
+def resize_axis(x, axis, weights, indices, *, chunks=None):
+    """Resize one axis of a Dask array with K-by-L tables, lazily and chunk by chunk.
+
+    The result equals ``axiswarp.resize_axis(x.compute(), axis, weights,
+    indices)`` byte for byte, whatever the chunking, including chunks that
+    split the resized axis. ``chunks`` gives the output's chunks along the
+    axis (an int or a tuple summing to L); by default there are as many as the
+    input has along it, at the same relative positions.
+    """
+    x = da.asarray(x)
+    check_dtype(x.dtype, "x")
+    if x.ndim == 0:
+        raise ValueError("x: a 0-d array has no axis to resize")
+    axis = _resize._normalise_axis(axis, x.ndim)
+    weights = np.asfortranarray(np.asarray(weights, dtype=np.float64))
+    indices = np.asfortranarray(np.asarray(indices, dtype=np.float64))
+    if weights.ndim != 2 or indices.shape != weights.shape:
+        # The module's own checks give the exact error: let one small call say it.
+        _resize.resize_axis(np.zeros((1,) * x.ndim, dtype=x.dtype), axis, weights, indices)
+    n = x.shape[axis]
+    length = weights.shape[1]
+    if chunks is None:
+        out_chunks = _output_chunks(n, length, x.chunks[axis])
+    elif isinstance(chunks, int):
+        out_chunks = da.core.normalize_chunks(chunks, (length,))[0]
+    else:
+        out_chunks = tuple(int(c) for c in chunks)
+        if sum(out_chunks) != length:
+            raise ValueError(f"chunks {chunks!r} do not add up to the {length} output samples")
+    out_dtype = np.dtype(np.uint8) if x.dtype == np.bool_ else x.dtype
+
+    pieces = []
+    start = 0
+    for size in out_chunks:
+        w = weights[:, start:start + size]
+        i = indices[:, start:start + size]
+        start += size
+        lo, hi = _source_span(i, n)
+        window = [slice(None)] * x.ndim
+        window[axis] = slice(lo, hi)
+        source = x[tuple(window)].rechunk({axis: -1})
+        block_chunks = list(source.chunks)
+        block_chunks[axis] = (size,)
+        pieces.append(source.map_blocks(_resize_block, axis, np.asfortranarray(w), _rebase(i, lo, n),
+                                        dtype=out_dtype, chunks=tuple(block_chunks)))
+    if not pieces:
+        return da.zeros(x.shape[:axis] + (0,) + x.shape[axis + 1:], dtype=out_dtype)
+    return da.concatenate(pieces, axis=axis) if len(pieces) > 1 else pieces[0]
+
+
+def _premultiply(block, alpha):
+    # Products of two integers below 2^16: exact in double.
+    values = block.astype(np.float64)
+    if alpha:
+        values[..., :-1] *= block[..., -1:]
+    return values
+
+
+def _round_samples(values, dtype):
+    # The module's rule, as the command line's final rounding applies it: add
+    # one half and truncate; below 0 or NaN gives 0, from the maximum on the maximum.
+    top = float(np.iinfo(dtype).max)
+    with np.errstate(invalid="ignore"):
+        rounded = np.where(values >= 0.0, np.where(values >= top, top, np.floor(values + 0.5)), 0.0)
+    return rounded.astype(dtype)
+
+
+def _unpremultiply(block, dtype, alpha):
+    if not alpha:
+        return _round_samples(block, dtype)
+    a = block[..., -1:]
+    rounded_alpha = _round_samples(a, dtype)
+    # A rounded alpha of at least 1 means a >= 1/2, so the division is safe.
+    with np.errstate(divide="ignore", invalid="ignore"):
+        colour = np.where(rounded_alpha == 0, 0, _round_samples(block[..., :-1] / a, dtype))
+    return np.concatenate([colour.astype(dtype), rounded_alpha], axis=-1)
+
+
+def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False, chunks=None):
+    """Resize the leading two axes of a Dask array to ``shape = (rows, columns)``, lazily.
+
+    The same tables, pass order and sample paths as ``axiswarp.resize`` and
+    the command line, so the result equals ``axiswarp.resize(x.compute(),
+    shape, ...)`` byte for byte: the class path for any dtype, and for
+    ``uint8``/``uint16`` images with alpha (2 or 4 channels) or with
+    ``precise`` the double path, premultiplied by alpha, rounded once at the
+    end (the channel axis is then kept in one chunk). ``chunks`` gives the
+    output chunks along rows and columns: one int for both, a pair
+    ``(rows, columns)`` of ints or tuples, or None for chunks at the input's
+    relative positions (which may be irregular; zarr stores want regular ones).
+    """
+    x = da.asarray(x)
+    check_dtype(x.dtype, "x")
+    if x.ndim < 2:
+        raise ValueError(f"x: resize needs at least two axes (rows, columns), not {x.ndim}")
+    image = x.dtype in (np.uint8, np.uint16) and x.ndim in (2, 3) and 1 <= (x.shape[2] if x.ndim == 3 else 1) <= 4
+    alpha = image and x.ndim == 3 and x.shape[2] in (2, 4)
+    if precise and not image:
+        raise ValueError("precise applies to uint8 and uint16 images of 1 to 4 channels, "
+                         f"not a {x.dtype} array of shape {x.shape}")
+    double_path = image and (alpha or precise)
+    dtype = x.dtype
+    if double_path:
+        if x.ndim == 3:
+            x = x.rechunk({2: -1})
+        x = x.map_blocks(_premultiply, alpha, dtype=np.float64)
+    per_axis = chunks if isinstance(chunks, (tuple, list)) and len(chunks) == 2 else (chunks, chunks)
+    for dim, weights, indices in _resize.plan(x.shape[:2], shape, kernel=kernel, antialias=antialias,
+                                              border=border):
+        x = resize_axis(x, dim - 1, weights, indices, chunks=per_axis[dim - 1])
+    if double_path:
+        x = x.map_blocks(_unpremultiply, dtype, alpha, dtype=dtype)
+    return x
+
+
+__all__ = ["resize", "resize_axis"]

@@ -1,0 +1,250 @@
+// The package's native part: a second host of the module over NumPy arrays.
+//
+// The Python side turns every argument into the host's column-major order
+// first (np.asfortranarray borrows what is already in that order), so this
+// file only borrows buffers, runs the call without the GIL, and hands the
+// output's data to NumPy without a copy: the NumPy array keeps a capsule that
+// gives the block back to the host when the array goes.
+#include <resample_tables.hpp>
+#include <resize_pipeline.hpp>
+#include <tool_error.hpp>
+
+#include <zuhost/standin_host.hpp>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace axiswarp;
+
+namespace {
+
+py::dtype dtypeOf(zuClassID classID) {
+    switch (classID) {
+        case zuLogicalClass: return py::dtype::of<bool>();
+        case zuDoubleClass: return py::dtype::of<double>();
+        case zuSingleClass: return py::dtype::of<float>();
+        case zuInt8Class: return py::dtype::of<std::int8_t>();
+        case zuUint8Class: return py::dtype::of<std::uint8_t>();
+        case zuInt16Class: return py::dtype::of<std::int16_t>();
+        case zuUint16Class: return py::dtype::of<std::uint16_t>();
+        case zuInt32Class: return py::dtype::of<std::int32_t>();
+        case zuUint32Class: return py::dtype::of<std::uint32_t>();
+        case zuInt64Class: return py::dtype::of<std::int64_t>();
+        case zuUint64Class: return py::dtype::of<std::uint64_t>();
+        default: throw zuhost::HostError("", std::string("the module returned an array of an unlisted class"));
+    }
+}
+
+// Column-major strides in bytes for the extents.
+std::vector<py::ssize_t> fortranStrides(const std::vector<py::ssize_t>& shape, py::ssize_t item) {
+    std::vector<py::ssize_t> strides(shape.size());
+    py::ssize_t step = item;
+    for (std::size_t d = 0; d < shape.size(); ++d) {
+        strides[d] = step;
+        step *= shape[d] == 0 ? 1 : shape[d];
+    }
+    return strides;
+}
+
+// A NumPy array over a block the host handed over; the capsule releases it.
+py::array adoptBlock(void* block, const py::dtype& dtype, const std::vector<py::ssize_t>& shape) {
+    py::capsule owner(block, [](void* p) { zuhost::releaseData(p); });
+    return py::array(dtype, shape, fortranStrides(shape, dtype.itemsize()), block, owner);
+}
+
+// A NumPy array that owns a vector moved out of a C++ result.
+template <class T>
+py::array adoptVector(std::vector<T>&& values, const std::vector<py::ssize_t>& shape) {
+    auto* heap = new std::vector<T>(std::move(values));
+    py::capsule owner(heap, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    return py::array(py::dtype::of<T>(), shape, fortranStrides(shape, sizeof(T)), heap->data(), owner);
+}
+
+// One prepared argument: (class identifier, extents, real part, imaginary part
+// or None), both parts aligned, native-endian and column-major.
+struct Argument {
+    zuClassID classID;
+    std::vector<std::uint64_t> dims;
+    py::array real;
+    std::optional<py::array> imag;
+};
+
+class NativeModule {
+public:
+    explicit NativeModule(const std::string& path) : module_(path) {}
+    const std::string& path() const { return module_.path(); }
+
+    // Returns (real, imag or None) of the first output, column-major.
+    py::tuple call(const std::vector<Argument>& arguments) const {
+        std::vector<zuhost::ArrayPtr> borrowed;
+        borrowed.reserve(arguments.size());
+        for (const Argument& a : arguments) {
+            borrowed.push_back(zuhost::borrowArray(a.classID, a.dims, a.real.data(),
+                                                   a.imag ? a.imag->data() : nullptr));
+        }
+        std::vector<const zuArray*> inputs;
+        for (const auto& b : borrowed) inputs.push_back(b.get());
+
+        zuhost::CallOutcome outcome;
+        {
+            py::gil_scoped_release unlocked;
+            outcome = module_.call(std::span<const zuArray* const>(inputs.data(), inputs.size()));
+            borrowed.clear();
+        }
+        if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
+        if (!outcome.output) throw zuhost::HostError("", "the module returned without setting its first output");
+        const py::dtype dtype = dtypeOf(outcome.output->classID());
+        zuhost::HandedData data = zuhost::handOverData(std::move(outcome.output));
+        const std::vector<py::ssize_t> shape(data.dims.begin(), data.dims.end());
+        py::array real = adoptBlock(data.realData, dtype, shape);
+        if (data.imagData == nullptr) return py::make_tuple(real, py::none());
+        return py::make_tuple(real, adoptBlock(data.imagData, dtype, shape));
+    }
+
+    const zuhost::Module& host() const { return module_; }
+
+private:
+    zuhost::Module module_;
+};
+
+tools::FilterChoice filterChoice(const std::string& kernel, bool antialias, const std::string& border) {
+    tools::FilterChoice filter;
+    filter.kernel = tools::parseKernel(kernel);
+    filter.antialias = antialias;
+    filter.border = tools::parseBorder(border);
+    return filter;
+}
+
+tools::TableRequest tableRequest(std::uint64_t n, std::uint64_t m, const std::string& kernel,
+                                 bool antialias, const std::string& border, double scale) {
+    tools::TableRequest request;
+    request.inLength = n;
+    request.outLength = m;
+    request.filter = filterChoice(kernel, antialias, border);
+    request.scale = scale;
+    return request;
+}
+
+py::tuple tablesAsArrays(tools::Tables&& tables) {
+    const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(tables.taps),
+                                         static_cast<py::ssize_t>(tables.outLength)};
+    py::array weights = adoptVector(std::move(tables.weights), shape);
+    py::array indices = adoptVector(std::move(tables.indices), shape);
+    return py::make_tuple(weights, indices);
+}
+
+std::uint32_t imageLength(py::ssize_t value, const char* what) {
+    if (value < 1 || value > (py::ssize_t{1} << 31) - 1)
+        throw tools::ToolError(std::string(what) + " must be from 1 to 2147483647, not " + std::to_string(value));
+    return static_cast<std::uint32_t>(value);
+}
+
+tools::ResampleOptions resampleOptions(const std::string& kernel, bool antialias,
+                                       const std::string& border, bool precise) {
+    tools::ResampleOptions options;
+    options.filter = filterChoice(kernel, antialias, border);
+    options.precise = precise;
+    return options;
+}
+
+// The command line's whole-image resize on a column-major uint8 or uint16
+// array of 1 to 4 channels. The tool's image is a borrowed view of the
+// array's own memory (the resize only reads it), and the result's host
+// array is handed to NumPy: no sample is copied on the way in or out.
+template <class T>
+py::array resizeImageArray(const NativeModule& module, py::array_t<T, py::array::f_style> array,
+                           py::ssize_t outHeight, py::ssize_t outWidth, const tools::ResampleOptions& options) {
+    const zuClassID classID = sizeof(T) == 1 ? zuUint8Class : zuUint16Class;
+    std::vector<std::uint64_t> dims(array.shape(), array.shape() + array.ndim());
+    const tools::Image image = tools::Image::adopt(zuhost::borrowArray(classID, dims, array.data()));
+    const tools::ImageSize in{imageLength(array.shape(1), "the number of columns"),
+                              imageLength(array.shape(0), "the number of rows")};
+    const tools::ImageSize out{imageLength(outWidth, "the new number of columns"),
+                               imageLength(outHeight, "the new number of rows")};
+    tools::Image result;
+    {
+        py::gil_scoped_release unlocked;
+        const tools::ResizePlan plan = tools::planResize(in, out, options.filter);
+        result = tools::resizeImage(module.host(), image, plan, options.precise);
+    }
+    std::vector<py::ssize_t> shape{outHeight, outWidth};
+    if (array.ndim() == 3) shape.push_back(array.shape(2));
+    zuhost::HandedData data = zuhost::handOverData(result.release());
+    return adoptBlock(data.realData, py::dtype::of<T>(), shape);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_native, m) {
+    m.doc() = "The axiswarp package's host of the module (internal; use the axiswarp package).";
+
+    // Both error types become Python exceptions once, here.
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const zuhost::HostError& error) {
+            py::object cls = py::module_::import("axiswarp._errors").attr("ModuleError");
+            py::object instance = cls(error.identifier(), error.message());
+            PyErr_SetObject(cls.ptr(), instance.ptr());
+        } catch (const tools::ToolError& error) {
+            PyErr_SetString(PyExc_ValueError, error.what());
+        }
+    });
+
+    py::class_<Argument>(m, "Argument")
+        .def(py::init<zuClassID, std::vector<std::uint64_t>, py::array, std::optional<py::array>>(),
+             py::arg("class_id"), py::arg("dims"), py::arg("real"), py::arg("imag") = py::none());
+
+    py::class_<NativeModule>(m, "Module")
+        .def(py::init<const std::string&>(), py::arg("path"))
+        .def_property_readonly("path", &NativeModule::path)
+        .def("call", &NativeModule::call, py::arg("arguments"))
+        .def("resize_image",
+             [](const NativeModule& module, py::array array, py::ssize_t outHeight, py::ssize_t outWidth,
+                const std::string& kernel, bool antialias, const std::string& border, bool precise) -> py::array {
+                 const auto options = resampleOptions(kernel, antialias, border, precise);
+                 if (py::isinstance<py::array_t<std::uint8_t>>(array))
+                     return resizeImageArray<std::uint8_t>(module, array, outHeight, outWidth, options);
+                 return resizeImageArray<std::uint16_t>(module, array, outHeight, outWidth, options);
+             });
+
+    m.def("default_module_path", [] { return std::string(AXISWARP_DEFAULT_MODULE); });
+    m.def("module_file_name", [] { return std::string(AXISWARP_MODULE_FILE_NAME); });
+
+    m.def("tables",
+          [](std::uint64_t n, std::uint64_t m, const std::string& kernel, bool antialias,
+             const std::string& border, double scale) {
+              return tablesAsArrays(tools::buildTables(tableRequest(n, m, kernel, antialias, border, scale)));
+          },
+          py::arg("n"), py::arg("m"), py::arg("kernel"), py::arg("antialias"), py::arg("border"), py::arg("scale"));
+
+    // The passes of the command line's resize, in calling order: (dim, weights, indices).
+    m.def("plan_resize",
+          [](py::ssize_t rows, py::ssize_t cols, py::ssize_t outRows, py::ssize_t outCols,
+             const std::string& kernel, bool antialias, const std::string& border) {
+              tools::ResizePlan plan = tools::planResize(
+                  {imageLength(cols, "the number of columns"), imageLength(rows, "the number of rows")},
+                  {imageLength(outCols, "the new number of columns"), imageLength(outRows, "the new number of rows")},
+                  filterChoice(kernel, antialias, border));
+              py::list passes;
+              for (tools::ResizePass& pass : plan.passes) {
+                  py::tuple t = tablesAsArrays(std::move(pass.tables));
+                  passes.append(py::make_tuple(pass.dim, t[0], t[1]));
+              }
+              return passes;
+          });
+
+    m.def("live_counts", [] {
+        const zuhost::Counts c = zuhost::liveCounts();
+        return py::make_tuple(c.arrays, c.blocks, c.handedOver);
+    });
+}

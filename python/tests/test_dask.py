@@ -1,0 +1,98 @@
+"""axiswarp.dask at random chunkings against NumPy, byte for byte, threaded and on a LocalCluster."""
+
+import numpy as np
+import pytest
+
+da = pytest.importorskip("dask.array")
+import dask  # noqa: E402
+
+import axiswarp  # noqa: E402
+import axiswarp.dask as adask  # noqa: E402
+
+
+def random_chunks(rng, length):
+    cuts = np.sort(rng.choice(np.arange(1, length), size=rng.integers(0, min(length - 1, 5) + 1), replace=False)) \
+        if length > 1 else []
+    bounds = [0, *cuts.tolist(), length] if len(cuts) else [0, length]
+    return tuple(b - a for a, b in zip(bounds, bounds[1:]))
+
+
+CASES = [
+    (np.uint8, (40, 33, 3), "cubic"),
+    (np.float32, (25, 60), "lanczos3"),
+    (np.int16, (12, 9, 4, 3), "triangle"),
+    (np.complex128, (17, 21), "lanczos2"),
+    (np.bool_, (30, 8), "nearest"),
+]
+
+
+@pytest.mark.parametrize("dtype,shape,kernel", CASES, ids=[str(np.dtype(c[0])) for c in CASES])
+def test_random_chunkings_give_the_numpy_bytes(dtype, shape, kernel):
+    rng = np.random.default_rng(len(shape) * 31 + np.dtype(dtype).itemsize)
+    a = rng.normal(0, 80, shape) + (1j * rng.normal(0, 80, shape) if np.dtype(dtype).kind == "c" else 0)
+    a = (a.real > 0) if dtype == np.bool_ else np.asarray(a).astype(dtype)
+    with dask.config.set(scheduler="threads"):
+        for trial in range(4):
+            chunks = tuple(random_chunks(rng, n) for n in shape)
+            x = da.from_array(a, chunks=chunks)
+            for axis in range(a.ndim):
+                m = int(rng.integers(1, 2 * shape[axis] + 3))
+                weights, indices = axiswarp.tables(shape[axis], m, kernel=kernel)
+                out_chunks = None if trial % 2 else tuple(random_chunks(rng, m))
+                lazy = adask.resize_axis(x, axis, weights, indices, chunks=out_chunks)
+                expected = axiswarp.resize_axis(a, axis, weights, indices)
+                assert lazy.shape == expected.shape and lazy.dtype == expected.dtype
+                # Other axes keep the input's chunks.
+                assert all(lazy.chunks[d] == x.chunks[d] for d in range(a.ndim) if d != axis)
+                got = lazy.compute()
+                assert got.tobytes() == np.ascontiguousarray(expected).tobytes(), (chunks, axis, m)
+
+
+def test_resize_matches_numpy_and_errors_surface_at_compute():
+    rng = np.random.default_rng(4)
+    a = rng.integers(0, 65535, (70, 45, 3), dtype=np.uint16)
+    x = da.from_array(a, chunks=(16, 10, 3))
+    out = adask.resize(x, (31, 100), kernel="lanczos3")
+    assert out.compute(scheduler="threads").tobytes() == axiswarp.resize(a, (31, 100), kernel="lanczos3").tobytes()
+    weights, indices = axiswarp.tables(45, 20)
+    indices[1, 7] = 46.0  # past the end: the chunk that holds it fails as the whole array does
+    with pytest.raises(axiswarp.ModuleError) as whole:
+        axiswarp.resize_axis(a, 1, weights, indices)
+    with pytest.raises(axiswarp.ModuleError) as chunked:
+        adask.resize_axis(x, 1, weights, indices).compute(scheduler="threads")
+    assert chunked.value.identifier == whole.value.identifier
+    with pytest.raises(ValueError, match="precise"):
+        adask.resize(da.zeros((4, 4, 5), dtype=np.uint8), (2, 2), precise=True)
+
+
+@pytest.mark.parametrize("dtype,channels,precise", [(np.uint8, 4, False), (np.uint16, 2, False),
+                                                    (np.uint8, 3, True), (np.uint16, 1, True)])
+def test_the_double_path_of_images_with_alpha_or_precise_matches_numpy(dtype, channels, precise):
+    rng = np.random.default_rng(channels)
+    shape = (53, 41) + ((channels,) if channels > 1 else ())
+    a = rng.integers(0, np.iinfo(dtype).max, shape, dtype=dtype, endpoint=True)
+    if channels in (2, 4):
+        a[::4, :, -1] = 0  # transparent rows
+        a[1::4, :, -1] = np.iinfo(dtype).max
+    x = da.from_array(a, chunks=(10, 9) + ((1,) if channels > 1 else ()))
+    for new in [(20, 70), (90, 13)]:
+        expected = axiswarp.resize(a, new, kernel="lanczos3", precise=precise)
+        got = adask.resize(x, new, kernel="lanczos3", precise=precise).compute(scheduler="threads")
+        assert got.dtype == expected.dtype and got.tobytes() == expected.tobytes(), new
+
+
+def test_two_worker_processes_on_a_local_cluster():
+    distributed = pytest.importorskip("distributed")
+    rng = np.random.default_rng(8)
+    a = rng.integers(0, 255, (300, 200, 3), dtype=np.uint8)
+    x = da.from_array(a, chunks=(64, 50, 3))
+    lazy = adask.resize(x, (123, 457))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None, worker_dashboard_address=None,
+                                  silence_logs=40) as cluster, distributed.Client(cluster, timeout=60) as client:
+        client.wait_for_workers(2, timeout=60)
+        future = client.compute(lazy)
+        got = future.result(timeout=120)
+        workers = set(client.run(lambda: __import__("os").getpid()).values())
+    assert len(workers) == 2
+    assert got.tobytes() == axiswarp.resize(a, (123, 457)).tobytes()
