@@ -325,6 +325,27 @@ void registerAll() {
     registerJob<axiswarp::int16>("J4/dim1", [] { return std::vector<Pass>{makePass(1, 256, 256, 128, 384, Kernel::triangle)}; });
     registerJob<axiswarp::int16>("J4/dim2", [] { return std::vector<Pass>{makePass(2, 256, 256, 128, 384, Kernel::triangle)}; });
 
+    // Photograph resizes as image libraries are commonly compared: a
+    // 2560-by-1600 RGB image (1600 rows, 2560 columns, 3 planes) to 320x200,
+    // 2048x1280 and 5478x3424 (width x height), cubic, antialiased when
+    // shrinking, along the columns first. bench/peers.py reports them in
+    // source megapixels per second.
+    const auto photo = [](u64 width, u64 height) {
+        return [width, height] {
+            // Width and height change by the same factor in all three sizes.
+            return std::vector<Pass>{makePass(2, 1600, 2560, 3, width, Kernel::cubic),
+                                     makePass(1, 1600, width, 3, height, Kernel::cubic)};
+        };
+    };
+    for (const auto& [label, width, height] : {std::tuple<const char*, u64, u64>{"P1-320x200", 320, 200},
+                                               std::tuple<const char*, u64, u64>{"P2-2048x1280", 2048, 1280},
+                                               std::tuple<const char*, u64, u64>{"P3-5478x3424", 5478, 3424}}) {
+        const std::string name = label;
+        const auto passes = photo(width, height);
+        registerJob<uint8>(name + "/pair", passes);
+        registerModuleJob<uint8>(name + "/pair", zuUint8Class, passes);
+    }
+
     // J5: single 4096-by-4096, nearest at scale 1 (K = 1): data movement only.
     registerJob<float>("J5/dim1", [] { return std::vector<Pass>{makePass(1, 4096, 4096, 1, 4096, Kernel::nearest)}; });
     registerJob<float>("J5/dim2", [] { return std::vector<Pass>{makePass(2, 4096, 4096, 1, 4096, Kernel::nearest)}; });

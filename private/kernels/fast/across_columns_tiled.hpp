@@ -5,7 +5,7 @@
 // group's columns), so that a tap is one contiguous load per vector. Columns
 // past the last one are zero lanes, computed and never stored.
 
-template <class T, u64 vectorsPerRow>
+template <class T, u64 vectorsPerRow, u64 interleave>
 struct AcrossColumnsTiled {
     // Columns processed together.
     static constexpr u64 groupColumns = vectorsPerRow * W;
@@ -15,9 +15,9 @@ struct AcrossColumnsTiled {
     // Output samples of one column finished per tile fill; their sums wait
     // in a small tile until they are stored column by column.
     static constexpr u64 chunkSamples = 64;
-    // Samples computed side by side from one tile, for independent addition
-    // chains (vectorsPerRow times this many sums per tap).
-    static constexpr u64 interleave = 2;
+    // `interleave` samples are computed side by side from one tile, for
+    // independent addition chains (vectorsPerRow times this many sums per
+    // tap).
     // Chunks planned at a time; the plan is made once per call for all
     // column groups (the tables are the same for every column): scanning the
     // table per group cost as much as the sums when K is small.

@@ -10,19 +10,25 @@ constexpr bool convertsOnce(u64 taps) noexcept {
     return !std::is_floating_point_v<T> && taps >= 4;
 }
 
-// Columns across the lanes of a row of the tile along dimension 1: with
-// integer samples and 4 or more taps, 4 vectors of columns with 2 samples at
-// a time keep 8 independent sums per tap and halve the broadcasts per
-// product; otherwise 2 (twice as many column streams in and out was slower
-// where there is little arithmetic per sample).
+// Along dimension 1 with integer samples and 4 or more taps, 8 independent
+// sums per tap: with up to 4 lanes, 4 vectors of columns and 2 samples at a
+// time (16 columns with AVX2), which also halves the broadcasts per product;
+// with 8 lanes, 2 vectors (the same 16 columns) and 4 samples, since 4
+// vectors of 8 lanes (32 column streams in and out, a tile of 64 rows) were
+// slower than AVX2 on the enlargements. Otherwise 2 vectors and 2 samples:
+// twice as many column streams was slower where there is little arithmetic
+// per sample. Measured figures are in docs/performance.md.
+inline constexpr u64 wideColumnVectors = W >= 8 ? 2 : 4;
+inline constexpr u64 wideInterleave = W >= 8 ? 4 : 2;
+
 template <class T>
 void resampleAlongColumns(const ResamplePass<T>& pass) noexcept {
     if (std::is_same_v<T, float> && pass.taps == 1) {
         OneTapAlongColumn<T>::run(pass);
     } else if (convertsOnce<T>(pass.taps)) {
-        AcrossColumnsTiled<T, 4>::run(pass);
+        AcrossColumnsTiled<T, wideColumnVectors, wideInterleave>::run(pass);
     } else {
-        AcrossColumnsTiled<T, 2>::run(pass);
+        AcrossColumnsTiled<T, 2, 2>::run(pass);
     }
 }
 
