@@ -1,8 +1,11 @@
 // Kernel benchmarks on realistic resize jobs.
 //
 // Every job is timed four ways in the same run:
-//   fast    the kernels the module runs (resampleDim1Fast / resampleDim2Fast,
-//           at the level AXISWARP_SIMD pins, by default the widest available);
+//   fast    the kernels the module runs (the active kernel table: the widest
+//           level available, or the one AXISWARP_SIMD pins);
+//   sse2, avx2
+//           the same kernels at a lower vector level, where the processor
+//           has a wider one (the speed-up of each level over the next);
 //   plain   the plain template kernels (resampleDim1 / resampleDim2), which
 //           the module ran before the vectorised ones;
 //   oracle  the test suite's reference model, one sample at a time;
@@ -95,15 +98,23 @@ std::vector<T> makeImage(u64 rows, u64 cols, u64 planes) {
     return image;
 }
 
-enum class Variant { fast, plain, oracle };
+enum class Variant { fast, sse2, avx2, plain, oracle };
 
 template <class T>
 void runPass(Variant variant, const Pass& pass, const T* source, T* target) {
     const auto args = std::make_tuple(source, pass.rows, pass.cols, pass.planes, target, pass.outLength,
                                       pass.weights.data(), pass.taps, pass.offsets.data());
+    const axiswarp::ResamplePass<T> described{source, target, pass.rows, pass.cols, pass.planes, pass.outLength,
+                                              pass.taps, pass.weights.data(), pass.offsets.data()};
     switch (variant) {
         case Variant::fast:
-            std::apply(pass.dim == 1 ? &axiswarp::resampleDim1Fast<T> : &axiswarp::resampleDim2Fast<T>, args);
+            axiswarp::runPass<T>(axiswarp::activeKernelTable(), pass.dim, described);
+            break;
+        case Variant::sse2:
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), pass.dim, described);
+            break;
+        case Variant::avx2:
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), pass.dim, described);
             break;
         case Variant::plain:
             std::apply(pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>, args);
@@ -156,10 +167,19 @@ void registerJob(const std::string& name, std::function<std::vector<Pass>()> mak
         if (!*job) *job = std::make_unique<Job<T>>(makePasses());
         return **job;
     };
-    const std::pair<const char*, Variant> variants[] = {
-        {"fast", Variant::fast}, {"plain", Variant::plain}, {"oracle", Variant::oracle}};
+    const std::pair<const char*, Variant> variants[] = {{"fast", Variant::fast},
+                                                        {"sse2", Variant::sse2},
+                                                        {"avx2", Variant::avx2},
+                                                        {"plain", Variant::plain},
+                                                        {"oracle", Variant::oracle}};
+    const auto active = axiswarp::activeSimdLevel();
     for (const auto& entry : variants) {
         const Variant variant = entry.second;
+        // A level variant only below the active level: at it, it is `fast`.
+        if ((variant == Variant::sse2 && active <= axiswarp::SimdLevel::sse2) ||
+            (variant == Variant::avx2 && active <= axiswarp::SimdLevel::avx2)) {
+            continue;
+        }
         benchmark::RegisterBenchmark((name + "/" + entry.first).c_str(), [get, variant](benchmark::State& state) {
             Job<T>& job = get();
             for (auto _ : state) {
@@ -305,6 +325,27 @@ void registerAll() {
     registerJob<axiswarp::int16>("J4/dim1", [] { return std::vector<Pass>{makePass(1, 256, 256, 128, 384, Kernel::triangle)}; });
     registerJob<axiswarp::int16>("J4/dim2", [] { return std::vector<Pass>{makePass(2, 256, 256, 128, 384, Kernel::triangle)}; });
 
+    // Photograph resizes as image libraries are commonly compared: a
+    // 2560-by-1600 RGB image (1600 rows, 2560 columns, 3 planes) to 320x200,
+    // 2048x1280 and 5478x3424 (width x height), cubic, antialiased when
+    // shrinking, along the columns first. bench/peers.py reports them in
+    // source megapixels per second.
+    const auto photo = [](u64 width, u64 height) {
+        return [width, height] {
+            // Width and height change by the same factor in all three sizes.
+            return std::vector<Pass>{makePass(2, 1600, 2560, 3, width, Kernel::cubic),
+                                     makePass(1, 1600, width, 3, height, Kernel::cubic)};
+        };
+    };
+    for (const auto& [label, width, height] : {std::tuple<const char*, u64, u64>{"P1-320x200", 320, 200},
+                                               std::tuple<const char*, u64, u64>{"P2-2048x1280", 2048, 1280},
+                                               std::tuple<const char*, u64, u64>{"P3-5478x3424", 5478, 3424}}) {
+        const std::string name = label;
+        const auto passes = photo(width, height);
+        registerJob<uint8>(name + "/pair", passes);
+        registerModuleJob<uint8>(name + "/pair", zuUint8Class, passes);
+    }
+
     // J5: single 4096-by-4096, nearest at scale 1 (K = 1): data movement only.
     registerJob<float>("J5/dim1", [] { return std::vector<Pass>{makePass(1, 4096, 4096, 1, 4096, Kernel::nearest)}; });
     registerJob<float>("J5/dim2", [] { return std::vector<Pass>{makePass(2, 4096, 4096, 1, 4096, Kernel::nearest)}; });
@@ -314,6 +355,7 @@ void registerAll() {
 
 int main(int argc, char** argv) {
     registerAll();
+    benchmark::AddCustomContext("simd_level", axiswarp::simdLevelName(axiswarp::activeSimdLevel()));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

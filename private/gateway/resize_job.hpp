@@ -32,22 +32,22 @@ struct ResizeJob {
 template <class Entry>
 void ResizeJob::runTyped() const {
     using Element = typename Entry::KernelElement;
-    using Kernel = void (*)(const Element*, std::uint64_t, std::uint64_t, std::uint64_t, Element*,
-                            std::uint64_t, const double*, std::uint64_t, const std::uint64_t*);
 
-    const auto* sourceReal = static_cast<const Element*>(source->realPointer());
-    const auto* sourceImag = static_cast<const Element*>(source->imagPointer());
-    auto* targetReal = static_cast<Element*>(target->realPointer());
-    auto* targetImag = static_cast<Element*>(target->imagPointer());
-
-    // The fast entries choose the instruction-set level themselves and fall
-    // back to the plain template kernels where vectors do not pay.
-    const Kernel kernel = dim == 1 ? Kernel{&resampleDim1Fast<Element>} : Kernel{&resampleDim2Fast<Element>};
-    kernel(sourceReal, rows, cols, planes, targetReal, outLength, weights, taps, offsets);
+    // One pass descriptor for both parts: the imaginary pass changes only
+    // the data blocks. The kernel table (the instruction-set level) was
+    // chosen once for the process.
+    ResamplePass<Element> pass{static_cast<const Element*>(source->realPointer()),
+                               static_cast<Element*>(target->realPointer()),
+                               rows, cols, planes, outLength, taps, weights, offsets};
+    const PassEntries<Element>& entries = activeKernelTable().of<Element>();
+    const PassKernel<Element> kernel = dim == 1 ? entries.dim1 : entries.dim2;
+    kernel(pass);
     // The target decides: setup gave it an imaginary block exactly when the
     // source has one, so the imaginary pass always has data to read.
-    if (targetImag != nullptr) {
-        kernel(sourceImag, rows, cols, planes, targetImag, outLength, weights, taps, offsets);
+    if (auto* targetImag = static_cast<Element*>(target->imagPointer()); targetImag != nullptr) {
+        pass.source = static_cast<const Element*>(source->imagPointer());
+        pass.target = targetImag;
+        kernel(pass);
     }
 }
 

@@ -1,118 +1,125 @@
 #include "kernels/kernel_select.hpp"
 
+#include <cstdint>
 #include <cstdlib>
-#include <type_traits>
+#include <tuple>
 
-#include "kernels/fast_resample_levels.hpp"
-#include "kernels/resample_dim1.hpp"
-#include "kernels/resample_dim2.hpp"
+#if defined(__x86_64__) || defined(_M_X64)
+#define AXISWARP_X86_LEVELS 1
+#include <cpuid.h>
+#else
+#define AXISWARP_X86_LEVELS 0
+#endif
 
 namespace axiswarp {
 
+namespace {
+
+#if AXISWARP_X86_LEVELS
+// The register state the operating system saves and restores (XCR0), or 0
+// when it does not let programs read it. Vector registers the system does
+// not save would be lost at the first thread switch.
+std::uint64_t savedRegisterState() noexcept {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return 0;
+    constexpr unsigned osxsave = 1u << 27;
+    if ((ecx & osxsave) == 0) return 0;
+    unsigned low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (std::uint64_t{high} << 32) | low;
+}
+#endif
+
+KernelTable complete(const KernelTable& level) noexcept {
+    KernelTable table = level;
+    std::apply(
+        [](auto&... entries) {
+            const auto fill = [](auto& e) {
+                using Entries = std::remove_reference_t<decltype(e)>;
+                const Entries& plain = std::get<Entries>(simd_scalar::kernelTable.entries);
+                if (e.dim1 == nullptr) e.dim1 = plain.dim1;
+                if (e.dim2 == nullptr) e.dim2 = plain.dim2;
+            };
+            (fill(entries), ...);
+        },
+        table.entries);
+    return table;
+}
+
+struct Selection {
+    SimdLevel supported;
+    SimdLevel active;
+    KernelTable tables[4];
+};
+
+Selection select() noexcept {
+    Selection s{};
+    s.supported = supportedSimdLevel();
+    const char* name = std::getenv("AXISWARP_SIMD");
+    s.active = simdLevelFromName(name != nullptr ? std::string_view(name) : std::string_view(), s.supported);
+    s.tables[0] = simd_scalar::kernelTable;
+#if AXISWARP_X86_LEVELS
+    s.tables[1] = complete(simd_sse2::kernelTable);
+    s.tables[2] = complete(simd_avx2::kernelTable);
+    s.tables[3] = complete(simd_avx512::kernelTable);
+#endif
+    return s;
+}
+
+// Made once, at the first call, thread-safely.
+const Selection& selection() noexcept {
+    static const Selection chosen = select();
+    return chosen;
+}
+
+}  // namespace
+
 SimdLevel supportedSimdLevel() noexcept {
-    // libgcc's test includes the operating system's support for the AVX
-    // register state, not just the instruction flag.
-    if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
+#if AXISWARP_X86_LEVELS
+    // libgcc's flags already include the system's support of the AVX state;
+    // the AVX-512 level also needs the opmask and both halves of the zmm
+    // state saved (XCR0 bits 5 to 7), tested here explicitly.
+    constexpr std::uint64_t avxState = 0x6;       // xmm and ymm
+    constexpr std::uint64_t avx512State = 0xE0;   // opmask, upper zmm0-15, zmm16-31
+    const std::uint64_t saved = savedRegisterState();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        (saved & (avxState | avx512State)) == (avxState | avx512State)) {
+        return SimdLevel::avx512;
+    }
+    if (__builtin_cpu_supports("avx2") && (saved & avxState) == avxState) return SimdLevel::avx2;
     return SimdLevel::sse2;
+#else
+    return SimdLevel::scalar;
+#endif
+}
+
+const char* simdLevelName(SimdLevel level) noexcept {
+    switch (level) {
+        case SimdLevel::scalar: return "scalar";
+        case SimdLevel::sse2: return "sse2";
+        case SimdLevel::avx2: return "avx2";
+        case SimdLevel::avx512: return "avx512";
+    }
+    return "unknown";
 }
 
 SimdLevel simdLevelFromName(std::string_view name, SimdLevel supported) noexcept {
     SimdLevel wanted = supported;
-    if (name == "scalar") {
-        wanted = SimdLevel::scalar;
-    } else if (name == "sse2") {
-        wanted = SimdLevel::sse2;
-    } else if (name == "avx2") {
-        wanted = SimdLevel::avx2;
+    for (const SimdLevel level : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512}) {
+        if (name == simdLevelName(level)) wanted = level;
     }
     return wanted < supported ? wanted : supported;
 }
 
-SimdLevel activeSimdLevel() noexcept {
-    const char* name = std::getenv("AXISWARP_SIMD");
-    return simdLevelFromName(name != nullptr ? std::string_view(name) : std::string_view(), supportedSimdLevel());
+SimdLevel activeSimdLevel() noexcept { return selection().active; }
+
+const KernelTable& kernelTableAt(SimdLevel level) noexcept {
+    const Selection& s = selection();
+    const SimdLevel limited = level < s.supported ? level : s.supported;
+    return s.tables[static_cast<int>(limited)];
 }
 
-namespace {
-
-template <class T>
-constexpr bool hasVectorKernels = !std::is_same_v<T, uint64> && !std::is_same_v<T, int64>;
-
-}  // namespace
-
-template <class T>
-void resampleDim1AtLevel(SimdLevel level, const T* source, std::uint64_t rows, std::uint64_t cols,
-                         std::uint64_t planes, T* target, std::uint64_t outLength, const double* weights,
-                         std::uint64_t taps, const std::uint64_t* offsets) noexcept {
-    if constexpr (hasVectorKernels<T>) {
-        if (level == SimdLevel::avx2) {
-            simd_avx2::resampleDim1<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-            return;
-        }
-        if (level == SimdLevel::sse2) {
-            simd_sse2::resampleDim1<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-            return;
-        }
-    }
-    resampleDim1<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-}
-
-template <class T>
-void resampleDim2AtLevel(SimdLevel level, const T* source, std::uint64_t rows, std::uint64_t cols,
-                         std::uint64_t planes, T* target, std::uint64_t outLength, const double* weights,
-                         std::uint64_t taps, const std::uint64_t* offsets) noexcept {
-    if constexpr (hasVectorKernels<T>) {
-        if (level == SimdLevel::avx2) {
-            simd_avx2::resampleDim2<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-            return;
-        }
-        if (level == SimdLevel::sse2) {
-            simd_sse2::resampleDim2<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-            return;
-        }
-    }
-    resampleDim2<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
-}
-
-template <class T>
-void resampleDim1Fast(const T* source, std::uint64_t rows, std::uint64_t cols, std::uint64_t planes, T* target,
-                      std::uint64_t outLength, const double* weights, std::uint64_t taps,
-                      const std::uint64_t* offsets) noexcept {
-    resampleDim1AtLevel<T>(activeSimdLevel(), source, rows, cols, planes, target, outLength, weights, taps,
-                           offsets);
-}
-
-template <class T>
-void resampleDim2Fast(const T* source, std::uint64_t rows, std::uint64_t cols, std::uint64_t planes, T* target,
-                      std::uint64_t outLength, const double* weights, std::uint64_t taps,
-                      const std::uint64_t* offsets) noexcept {
-    resampleDim2AtLevel<T>(activeSimdLevel(), source, rows, cols, planes, target, outLength, weights, taps,
-                           offsets);
-}
-
-#define AXISWARP_INSTANTIATE_SELECTED_KERNELS(T)                                                             \
-    template void resampleDim1Fast<T>(const T*, std::uint64_t, std::uint64_t, std::uint64_t, T*,            \
-                                      std::uint64_t, const double*, std::uint64_t,                          \
-                                      const std::uint64_t*) noexcept;                                       \
-    template void resampleDim2Fast<T>(const T*, std::uint64_t, std::uint64_t, std::uint64_t, T*,            \
-                                      std::uint64_t, const double*, std::uint64_t,                          \
-                                      const std::uint64_t*) noexcept;                                       \
-    template void resampleDim1AtLevel<T>(SimdLevel, const T*, std::uint64_t, std::uint64_t, std::uint64_t,  \
-                                         T*, std::uint64_t, const double*, std::uint64_t,                   \
-                                         const std::uint64_t*) noexcept;                                    \
-    template void resampleDim2AtLevel<T>(SimdLevel, const T*, std::uint64_t, std::uint64_t, std::uint64_t,  \
-                                         T*, std::uint64_t, const double*, std::uint64_t,                   \
-                                         const std::uint64_t*) noexcept;
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(double)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(single)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(uint8)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(uint16)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(uint32)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(uint64)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(int8)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(int16)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(int32)
-AXISWARP_INSTANTIATE_SELECTED_KERNELS(int64)
-#undef AXISWARP_INSTANTIATE_SELECTED_KERNELS
+const KernelTable& activeKernelTable() noexcept { return kernelTableAt(activeSimdLevel()); }
 
 }  // namespace axiswarp

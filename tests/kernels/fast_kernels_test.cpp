@@ -1,8 +1,11 @@
-// The vectorised kernels against the plain reference model, bit for bit, at
-// every instruction-set level this processor has: random tables for all ten
-// element types and both dimensions, K from 0 to 40, and extents on either
-// side of every vector width, accumulator block, row strip, column group and
-// tile the kernels use; non-finite and saturating sums in every lane.
+// The vectorised kernels against the independent reference model, bit for
+// bit, at every vector level this processor has (the scalar level is the
+// plain kernels, which resample_kernels_test.cpp compares with the same
+// model): random tables for all ten element types and both dimensions, K
+// from 0 to 40, and extents on either side of every vector width,
+// accumulator block, row strip, column group and tile the kernels use;
+// non-finite and saturating sums, and the edges of every conversion, in
+// every lane.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -25,16 +29,33 @@ namespace {
 
 using u64 = std::uint64_t;
 
+// The vector levels this processor has; the scalar one where it has none.
 std::vector<SimdLevel> availableLevels() {
     std::vector<SimdLevel> levels;
-    for (int level = 0; level <= static_cast<int>(supportedSimdLevel()); ++level) {
+    for (int level = 1; level <= static_cast<int>(supportedSimdLevel()); ++level) {
         levels.push_back(static_cast<SimdLevel>(level));
     }
+    if (levels.empty()) levels.push_back(SimdLevel::scalar);
     return levels;
 }
 
-const char* levelName(SimdLevel level) {
-    return level == SimdLevel::avx2 ? "avx2" : level == SimdLevel::sse2 ? "sse2" : "scalar";
+const char* levelName(SimdLevel level) { return simdLevelName(level); }
+
+u64 lanesOf(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::scalar: return 1;
+        case SimdLevel::sse2: return 2;
+        case SimdLevel::avx2: return 4;
+        case SimdLevel::avx512: return 8;
+    }
+    return 1;
+}
+
+template <class T>
+void runAtLevel(SimdLevel level, int dim, const T* source, u64 rows, u64 cols, u64 planes, T* target, u64 outLength,
+                const double* weights, u64 taps, const u64* offsets) {
+    runPass<T>(kernelTableAt(level), dim,
+               ResamplePass<T>{source, target, rows, cols, planes, outLength, taps, weights, offsets});
 }
 
 struct Job {
@@ -71,9 +92,8 @@ template <class T>
     std::memset(actual.data(), 0x5A, actual.size() * sizeof(T));
     const std::vector<T> untouched = actual;
     std::vector<T> expected(count);
-    const auto run = job.dim == 1 ? &resampleDim1AtLevel<T> : &resampleDim2AtLevel<T>;
-    run(level, source.data(), job.rows, job.cols, job.planes, actual.data(), job.outLength, weights.data(), job.taps,
-        offsets.data());
+    runAtLevel<T>(level, job.dim, source.data(), job.rows, job.cols, job.planes, actual.data(), job.outLength,
+                  weights.data(), job.taps, offsets.data());
     reference::referenceResample<T>(job.dim, source.data(), job.rows, job.cols, job.planes, expected.data(),
                                     job.outLength, weights.data(), job.taps, offsets.data());
     for (u64 n = 0; n < count; ++n) {
@@ -146,13 +166,21 @@ class FastKernels : public ::testing::Test {};
 using ElementTypes = ::testing::Types<double, single, uint8, uint16, uint32, uint64, int8, int16, int32, int64>;
 TYPED_TEST_SUITE(FastKernels, ElementTypes);
 
-// Dimension 2 runs vectors of rows in blocks of 4 vectors and strips of up to
-// 4096 bytes of rows; dimension 1 runs groups of 2 vectors of columns through
-// tiles of 256 rows and chunks of 64 samples.
+// Rows of a strip where dimension 2 reads the source directly: whole blocks
+// of 4 vectors holding about 32 KiB of source for the K taps.
+u64 directStripRows(u64 taps, u64 elementSize, u64 lanes) {
+    const u64 block = 4 * lanes;
+    const u64 blocks = 32768 / elementSize / std::max<u64>(taps, 1) / block;
+    return std::max<u64>(blocks, 1) * block;
+}
+
+// Dimension 2 runs vectors of rows in blocks of 4 vectors (direct) or up to
+// 8 (through the tile), in strips of 32 rows through the tile and of
+// directStripRows() without; dimension 1 runs groups of 2 or 4 vectors of
+// columns through tiles of 2048 doubles and chunks of 64 samples.
 TYPED_TEST(FastKernels, RandomJobsMatchReference) {
     using T = TypeParam;
-    constexpr u64 stripRows = 4096 / sizeof(T);
-    const u64 dim2Rows[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, stripRows - 1, stripRows + 5};
+    const u64 dim2Rows[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, 63, 65, 0, 0};
     const u64 dim2Cols[] = {1, 2, 5, 9, 23};
     const u64 dim1Rows[] = {1, 2, 3, 5, 8, 17, 64, 255, 257, 600};
     const u64 dim1Cols[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17};
@@ -163,8 +191,13 @@ TYPED_TEST(FastKernels, RandomJobsMatchReference) {
             for (u64 n = 0; n < 12; ++n) {
                 const u64 planes = 1 + (n + taps) % 3;
                 const u64 outLength = outLengths[(n * 5 + taps) % std::size(outLengths)];
-                const Job byRows{2, dim2Rows[(n + taps * 3) % std::size(dim2Rows)], dim2Cols[n % std::size(dim2Cols)],
-                                 planes, outLength, taps};
+                // The last two row counts straddle this level's direct strip.
+                const u64 pick = (n + taps * 3) % std::size(dim2Rows);
+                const u64 strip = directStripRows(taps, sizeof(T), lanesOf(level));
+                const u64 rows = pick + 2 == std::size(dim2Rows) ? strip - 1
+                                 : pick + 1 == std::size(dim2Rows) ? strip + 5
+                                                                   : dim2Rows[pick];
+                const Job byRows{2, rows, dim2Cols[n % std::size(dim2Cols)], planes, outLength, taps};
                 const Job byColumns{1, dim1Rows[(n + taps) % std::size(dim1Rows)],
                                     dim1Cols[(n * 7 + taps) % std::size(dim1Cols)], planes, outLength, taps};
                 for (const Job& job : {byRows, byColumns}) {
@@ -189,11 +222,26 @@ TYPED_TEST(FastKernels, SaturatingAndNonFiniteSumsInEveryLane) {
     if constexpr (std::is_floating_point_v<T>) {
         elements.insert(elements.end(), {Limits::infinity(), -Limits::infinity(), Limits::quiet_NaN(), T(-0.0)});
     }
+    // The loads that round: the nearest double for int64, two roundings from
+    // 2^63 on for uint64 (not always the nearest double).
+    if constexpr (std::is_same_v<T, int64>) {
+        elements.insert(elements.end(), {9007199254740993, 9007199254740995, -9007199254740993,
+                                         9223372036854774784, 9223372036854775807 - 1024});
+    }
+    if constexpr (std::is_same_v<T, uint64>) {
+        elements.insert(elements.end(), {9223372036854776833u, 16140901064495856639u, 9223372036854777855u,
+                                         9223372036854775808u, 18446744073709549568u, 9223372036854775807u,
+                                         9007199254740993u});
+    }
     std::vector<double> sums = {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, -2.5, 0.49999999999999994, -0.49999999999999994,
                                 0.4999999999999999, 1e300, -1e300, 3.4028235677973366e38, 3.402823669209385e38,
                                 std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                                 std::numeric_limits<double>::quiet_NaN(), 0x1p31, 0x1p31 - 0.5, 0x1p31 + 0.5,
-                                0x1p32 - 0.5, 0x1p32 - 1.5, 0x1p32, 0x1p52 + 1.0, 0x1p63, -0x1p63};
+                                0x1p32 - 0.5, 0x1p32 - 1.5, 0x1p32, 0x1p52 + 1.0, 0x1p63, -0x1p63,
+                                // the 64-bit bounds and the halves the offset addition rounds
+                                4503599627370495.5, 4503599627370497.0, -4503599627370497.0, 4503599627370498.0,
+                                9223372036854774784.0, -9223372036854774784.0, -9223372036854777856.0,
+                                9223372036854777856.0, 18446744073709549568.0, 0x1p64, 1e19, 1e30};
     for (const double bound : {127.0, 255.0, 32767.0, 65535.0, 2147483647.0, 4294967295.0, -128.0, -32768.0,
                                -2147483648.0}) {
         for (const double delta : {-1.0, -0.5, -0.25, 0.0, 0.25, 0.5, 1.0}) sums.push_back(bound + delta);
@@ -264,10 +312,10 @@ TYPED_TEST(FastKernels, OneTapAlongColumnsMatchesReference) {
 TEST(FastKernelsNoTaps, NullDataIsNeverRead) {
     for (const SimdLevel level : availableLevels()) {
         std::vector<std::int16_t> dim1Out(70 * 9, 7);
-        resampleDim1AtLevel<std::int16_t>(level, nullptr, 5, 9, 1, dim1Out.data(), 70, nullptr, 0, nullptr);
+        runAtLevel<std::int16_t>(level, 1, nullptr, 5, 9, 1, dim1Out.data(), 70, nullptr, 0, nullptr);
         for (const std::int16_t value : dim1Out) ASSERT_EQ(value, 0) << levelName(level);
         std::vector<float> dim2Out(37 * 3 * 2, 7.0f);
-        resampleDim2AtLevel<float>(level, nullptr, 37, 4, 2, dim2Out.data(), 3, nullptr, 0, nullptr);
+        runAtLevel<float>(level, 2, nullptr, 37, 4, 2, dim2Out.data(), 3, nullptr, 0, nullptr);
         for (const float value : dim2Out) ASSERT_EQ(std::signbit(value) ? -1.0f : value, 0.0f) << levelName(level);
     }
 }
@@ -283,6 +331,8 @@ TEST(SimdLevelChoice, NamesPinALevelNoHigherThanSupported) {
         {"avx2", SimdLevel::avx2, SimdLevel::avx2},     {"avx2", SimdLevel::sse2, SimdLevel::sse2},
         {"", SimdLevel::avx2, SimdLevel::avx2},         {"AVX2", SimdLevel::sse2, SimdLevel::sse2},
         {"avx512", SimdLevel::sse2, SimdLevel::sse2},   {"scalar", SimdLevel::sse2, SimdLevel::scalar},
+        {"avx512", SimdLevel::avx512, SimdLevel::avx512}, {"avx2", SimdLevel::avx512, SimdLevel::avx2},
+        {"avx512", SimdLevel::avx2, SimdLevel::avx2},   {"", SimdLevel::avx512, SimdLevel::avx512},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(simdLevelFromName(c.name, c.supported), c.expected) << c.name;
@@ -297,14 +347,29 @@ void setSimdVariable(const char* value) {
 #endif
 }
 
-TEST(SimdLevelChoice, EnvironmentIsReadOnEveryCall) {
+// The level is fixed at the first use: a later change of the variable (as a
+// host's setenv might make) changes nothing.
+TEST(SimdLevelChoice, EnvironmentIsReadOnce) {
+    const SimdLevel chosen = activeSimdLevel();
     const char* saved = std::getenv("AXISWARP_SIMD");
     const std::string previous = saved != nullptr ? saved : "";
-    setSimdVariable("scalar");
-    EXPECT_EQ(activeSimdLevel(), SimdLevel::scalar);
-    setSimdVariable("no-such-level");
-    EXPECT_EQ(activeSimdLevel(), supportedSimdLevel());
+    setSimdVariable(chosen == SimdLevel::scalar ? "sse2" : "scalar");
+    EXPECT_EQ(activeSimdLevel(), chosen);
+    EXPECT_EQ(&activeKernelTable(), &kernelTableAt(chosen));
     setSimdVariable(previous.c_str());  // an empty value counts as unset
+}
+
+// Every entry of every level's table is set: the levels without vectors for
+// a type take the plain kernels for it.
+TEST(SimdLevelChoice, EveryTableIsComplete) {
+    for (int level = 0; level <= static_cast<int>(SimdLevel::avx512); ++level) {
+        const KernelTable& table = kernelTableAt(static_cast<SimdLevel>(level));
+        const auto expectSet = [level](const auto& entries) {
+            EXPECT_NE(entries.dim1, nullptr) << simdLevelName(static_cast<SimdLevel>(level));
+            EXPECT_NE(entries.dim2, nullptr) << simdLevelName(static_cast<SimdLevel>(level));
+        };
+        std::apply([&](const auto&... entries) { (expectSet(entries), ...); }, table.entries);
+    }
 }
 
 }  // namespace

@@ -10,11 +10,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace axiswarp::simd_avx2 {
 
 struct Vec {
     using D = __m256d;
+    // The types with loads and stores here; the 64-bit integers have no exact
+    // conversion at this width and stay with the plain kernels.
+    template <class E>
+    static constexpr bool serves = sizeof(E) < 8 || std::is_floating_point_v<E>;
     static constexpr std::uint64_t lanes = 4;
 
     static D zero() noexcept { return _mm256_setzero_pd(); }
@@ -63,13 +68,6 @@ struct Vec {
         return _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(loadFourBytes(p))));
     }
 
-    // Lane l is base[index[l]] converted exactly (every element type served
-    // here converts to double without rounding).
-    template <class E>
-    static D gather(const E* base, const std::uint64_t* index) noexcept {
-        return _mm256_set_pd(static_cast<double>(base[index[3]]), static_cast<double>(base[index[2]]),
-                             static_cast<double>(base[index[1]]), static_cast<double>(base[index[0]]));
-    }
 
     // ---- stores of finished sums.
 

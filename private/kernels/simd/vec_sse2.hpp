@@ -13,11 +13,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace axiswarp::simd_sse2 {
 
 struct Vec {
     using D = __m128d;
+    // The types with loads and stores here; the 64-bit integers have no exact
+    // conversion at this width and stay with the plain kernels.
+    template <class E>
+    static constexpr bool serves = sizeof(E) < 8 || std::is_floating_point_v<E>;
     static constexpr std::uint64_t lanes = 2;
 
     static D zero() noexcept { return _mm_setzero_pd(); }
@@ -69,12 +74,6 @@ struct Vec {
         return _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(bytes, bytes), 24));
     }
 
-    // Lane l is base[index[l]] converted exactly (every element type served
-    // here converts to double without rounding).
-    template <class E>
-    static D gather(const E* base, const std::uint64_t* index) noexcept {
-        return _mm_set_pd(static_cast<double>(base[index[1]]), static_cast<double>(base[index[0]]));
-    }
 
     // ---- stores of finished sums.
 
