@@ -21,15 +21,6 @@ std::string compilerText() {
 #endif
 }
 
-const char* levelName(SimdLevel level) {
-    switch (level) {
-        case SimdLevel::avx2: return "avx2";
-        case SimdLevel::sse2: return "sse2";
-        case SimdLevel::scalar: break;
-    }
-    return "scalar";
-}
-
 }  // namespace
 
 std::string versionText() {
@@ -39,9 +30,9 @@ std::string versionText() {
     const SimdLevel supported = supportedSimdLevel();
     const SimdLevel active = activeSimdLevel();
     std::string text = std::string("axiswarp ") + AXISWARP_VERSION + "\n" + "built with " +
-                       compilerText() + "\n" + "kernels on this processor: " + levelName(active);
+                       compilerText() + "\n" + "kernels on this processor: " + simdLevelName(active);
     if (active != supported)
-        text += std::string(" (pinned by AXISWARP_SIMD; the processor supports ") + levelName(supported) + ")";
+        text += std::string(" (pinned by AXISWARP_SIMD; the processor supports ") + simdLevelName(supported) + ")";
     return text;
 }
 
