@@ -36,7 +36,11 @@ struct OneTapAlongColumn {
                 const bool consecutive = consecutiveRows(o);
                 for (u64 c = 0; c < n; ++c) {
                     const T* from = column + c * rows;
-                    Vec::prefetch(reinterpret_cast<const char*>(from + o[0]) + prefetchBytes);
+                    // The address ahead may lie past the end of the image: it is
+                    // formed as an integer, since pointer arithmetic beyond the
+                    // array is undefined, and a prefetch never faults.
+                    Vec::prefetch(reinterpret_cast<const void*>(
+                        reinterpret_cast<std::uintptr_t>(from + o[0]) + prefetchBytes));
                     const D x = consecutive ? Vec::load(from + o[0]) : loadGathered(from, o);
                     Vec::store(out + (c * outLength + j), Vec::add(Vec::zero(), Vec::mul(x, weight)));
                 }
