@@ -3,17 +3,25 @@
 #include <cstdlib>
 #include <type_traits>
 
+#if AXISWARP_X86_LEVELS
 #include "kernels/fast_resample_levels.hpp"
+#endif
 #include "kernels/resample_dim1.hpp"
 #include "kernels/resample_dim2.hpp"
 
 namespace axiswarp {
 
 SimdLevel supportedSimdLevel() noexcept {
+#if AXISWARP_X86_LEVELS
     // libgcc's test includes the operating system's support for the AVX
-    // register state, not just the instruction flag.
+    // register state, not just the instruction flag. SSE2 is the baseline of
+    // every x86 build (32-bit ones are compiled with -msse2).
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
     return SimdLevel::sse2;
+#else
+    // No vector level for this architecture yet: the plain kernels.
+    return SimdLevel::scalar;
+#endif
 }
 
 SimdLevel simdLevelFromName(std::string_view name, SimdLevel supported) noexcept {
@@ -33,17 +41,20 @@ SimdLevel activeSimdLevel() noexcept {
     return simdLevelFromName(name != nullptr ? std::string_view(name) : std::string_view(), supportedSimdLevel());
 }
 
+#if AXISWARP_X86_LEVELS
 namespace {
 
 template <class T>
 constexpr bool hasVectorKernels = !std::is_same_v<T, uint64> && !std::is_same_v<T, int64>;
 
 }  // namespace
+#endif
 
 template <class T>
 void resampleDim1AtLevel(SimdLevel level, const T* source, std::uint64_t rows, std::uint64_t cols,
                          std::uint64_t planes, T* target, std::uint64_t outLength, const double* weights,
                          std::uint64_t taps, const std::uint64_t* offsets) noexcept {
+#if AXISWARP_X86_LEVELS
     if constexpr (hasVectorKernels<T>) {
         if (level == SimdLevel::avx2) {
             simd_avx2::resampleDim1<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
@@ -54,6 +65,9 @@ void resampleDim1AtLevel(SimdLevel level, const T* source, std::uint64_t rows, s
             return;
         }
     }
+#else
+    (void)level;
+#endif
     resampleDim1<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
 }
 
@@ -61,6 +75,7 @@ template <class T>
 void resampleDim2AtLevel(SimdLevel level, const T* source, std::uint64_t rows, std::uint64_t cols,
                          std::uint64_t planes, T* target, std::uint64_t outLength, const double* weights,
                          std::uint64_t taps, const std::uint64_t* offsets) noexcept {
+#if AXISWARP_X86_LEVELS
     if constexpr (hasVectorKernels<T>) {
         if (level == SimdLevel::avx2) {
             simd_avx2::resampleDim2<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
@@ -71,6 +86,9 @@ void resampleDim2AtLevel(SimdLevel level, const T* source, std::uint64_t rows, s
             return;
         }
     }
+#else
+    (void)level;
+#endif
     resampleDim2<T>(source, rows, cols, planes, target, outLength, weights, taps, offsets);
 }
 
