@@ -41,6 +41,20 @@ inline std::string readFileText(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The shell words that start the built tool. A cross build runs its tests
+// under a user-mode emulator, which does not follow the test's own exec of
+// the tool: the tool is started through the same emulator
+// (AXISWARP_TOOL_LAUNCHER, empty for a native build).
+inline std::string toolCommand() {
+    std::string command;
+#if defined(AXISWARP_TOOL_LAUNCHER)
+    command = AXISWARP_TOOL_LAUNCHER;
+    if (!command.empty()) command += ' ';
+#endif
+    command += shellQuote(AXISWARP_CLI_PATH);
+    return command;
+}
+
 class CliSandbox : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,7 +93,7 @@ protected:
             command += prelude;
         }
         command += " && exec timeout -k 5 300 ";
-        command += shellQuote(AXISWARP_CLI_PATH);
+        command += toolCommand();
         for (const std::string& arg : args) {
             command += ' ';
             command += shellQuote(arg);
