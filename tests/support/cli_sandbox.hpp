@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_folder.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,26 +57,12 @@ inline std::string toolCommand() {
     return command;
 }
 
-class CliSandbox : public ::testing::Test {
+class CliSandbox : public ScratchFolder {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("axiswarp_cli_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root_);
+        ScratchFolder::SetUp();
+        root_ = folder();
         std::filesystem::create_directories(work());
-    }
-
-    // Tests may take permissions away inside the sandbox; give them back so
-    // that everything can be removed.
-    void TearDown() override {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (const auto& entry : fs::recursive_directory_iterator(root_, ec)) {
-            if (entry.is_directory(ec)) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(root_, ec);
     }
 
     const std::filesystem::path& root() const { return root_; }

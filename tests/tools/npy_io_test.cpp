@@ -1,6 +1,7 @@
 #include "npy_io.hpp"
 
 #include "host_arrays.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -258,23 +259,7 @@ TEST(NpyReader, RejectsMalformedFilesWithAClearMessage) {
 
 // ---- files on disk ----------------------------------------------------------------------
 
-class NpyFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("axiswarp_npy_" + std::to_string(::getpid()) +
-                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path put(const std::string& name, const Bytes& bytes) {
-        std::ofstream(folder_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return folder_ / name;
-    }
-    std::filesystem::path folder_;
-};
+class NpyFiles : public axiswarp::testing::ScratchFolder {};
 
 TEST_F(NpyFiles, ReadsBothTheDirectAndTheReorderingPath) {
     const std::vector<std::uint16_t> data{1, 2, 3, 4, 5, 6};
@@ -286,7 +271,7 @@ TEST_F(NpyFiles, ReadsBothTheDirectAndTheReorderingPath) {
 
 TEST_F(NpyFiles, ErrorsNameTheFile) {
     const auto truncated = put("short.npy", npyFile(1, dict("'<f8'", false, "(1000000000000,)"), Bytes(64)));
-    for (const auto& path : {truncated, folder_ / "missing.npy", folder_}) {
+    for (const auto& path : {truncated, folder() / "missing.npy", folder()}) {
         try {
             axiswarp::tools::readNpy(path);
             ADD_FAILURE() << "read " << path;
