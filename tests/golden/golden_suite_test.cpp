@@ -4,6 +4,7 @@
 // rewrites the file when a change of results is intended.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -91,6 +92,7 @@ TEST_F(GoldenSuite, EveryLevelGivesTheCommittedDigests) {
     const char* saved = std::getenv("AXISWARP_SIMD");
     const std::string previous = saved != nullptr ? saved : "";
     for (const auto& [levelName, level] : levelsToRun()) {
+        std::printf("golden suite at level %s\n", levelName.c_str());
         setSimdVariable(levelName.c_str());
         ASSERT_EQ(axiswarp::activeSimdLevel(), level);
         std::size_t changed = 0;
