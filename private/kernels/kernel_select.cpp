@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <tuple>
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define AXISWARP_X86_LEVELS 1
-#include <cpuid.h>
-#else
+// The build defines AXISWARP_X86_LEVELS for x86 targets, 32- and 64-bit.
+#ifndef AXISWARP_X86_LEVELS
 #define AXISWARP_X86_LEVELS 0
+#endif
+#if AXISWARP_X86_LEVELS
+#include <cpuid.h>
 #endif
 
 namespace axiswarp {
@@ -88,6 +89,8 @@ SimdLevel supportedSimdLevel() noexcept {
         return SimdLevel::avx512;
     }
     if (__builtin_cpu_supports("avx2") && (saved & avxState) == avxState) return SimdLevel::avx2;
+    // SSE2 is the baseline of every x86 build (32-bit ones are compiled
+    // with -msse2).
     return SimdLevel::sse2;
 #else
     return SimdLevel::scalar;

@@ -98,6 +98,9 @@ struct CallOutcome {
     bool failed = false;      // ended through zupErrMsgIdAndTxt (or a host error)
     std::string identifier;   // set when failed
     std::string message;      // set when failed
+    // Whether the module stored anything in the first output slot, also when
+    // the call then failed (the array is released by the host either way).
+    bool firstSlotWritten = false;
 };
 
 // A module file loaded as the host loads plug-ins. Calls may run on several
