@@ -105,13 +105,29 @@ cmake --build "$root" -j "$jobs"
 # project builds with -ffp-contract=off, and this proves it held.
 module="$root/private/axisWarpKernel.zupa64"
 [ -f "$module" ] || fail "$module was not built"
+step "checking that every unit of the module is compiled with -ffp-contract=off"
+compiles=$(ninja -C "$root" -t commands axisWarpKernel | grep -E -- ' -c [^ ]+\.cpp' || true)
+[ -n "$compiles" ] || fail "ninja listed no compile command for the module"
+# The last -ffp-contract on a command line is the one the compiler obeys.
+unflagged=""
+while IFS= read -r command; do
+  last=$(grep -oE -- '-ffp-contract=[a-z]+' <<<"$command" | tail -n 1 || true)
+  if [ "$last" != "-ffp-contract=off" ]; then
+    unflagged+=" $(grep -oE -- '-c [^ ]+' <<<"$command" | cut -c4-)"
+  fi
+done <<<"$compiles"
+[ -z "$unflagged" ] || fail "compiled without -ffp-contract=off:$unflagged"
+echo "$(wc -l <<<"$compiles") units, each with -ffp-contract=off"
 case "$arch" in
   aarch64) fused='^(fmla|fmls|fmadd|fmsub|fnmadd|fnmsub|bfmla[bt]?)$' ;;
   s390x) fused='^(madbr?|msdbr?|maebr?|msebr?|wfmadb|wfmsdb|wfnmadb|wfnmsdb|vfma|vfms|vfmadb|vfmsdb|vfnma|vfnms)$' ;;
   i686) fused='^v?f(n)?m(add|sub)[0-9]{3}' ;;
 esac
 step "checking $module for fused multiply-add instructions"
-mnemonics=$("$triple-objdump" -d --no-show-raw-insn "$module" | awk -F'\t' 'NF >= 3 { split($3, m, " "); print m[1] }')
+# Without the raw bytes each instruction line is "address:<tab>mnemonic
+# operands", the operands after a tab or spaces depending on the target.
+mnemonics=$("$triple-objdump" -d --no-show-raw-insn "$module" |
+  awk -F'\t' '$1 ~ /^ *[0-9a-f]+:$/ && NF >= 2 { split($2, m, " "); print m[1] }')
 [ -n "$mnemonics" ] || fail "objdump showed no instructions in $module"
 if found=$(grep -E "$fused" <<<"$mnemonics" | sort | uniq -c) && [ -n "$found" ]; then
   fail "fused multiply-add instructions in the module: $found"
