@@ -10,8 +10,11 @@
 #include "kernels/kernel_table.hpp"
 #include "kernels/simd/vec_avx512.hpp"
 
+// Clang counts the fused multiply-add instructions as part of AVX-512 F and
+// defines __FMA__ with it; there -ffp-contract=off and the disassembly test
+// are what keep them out.
 #if !defined(__AVX512F__) || !defined(__AVX512DQ__) || !defined(__AVX512BW__) || !defined(__AVX512VL__) || \
-    defined(__FMA__)
+    (defined(__FMA__) && !defined(__clang__))
 #error "level_avx512.cpp must be compiled with -mavx512f -mavx512dq -mavx512bw -mavx512vl and without -mfma"
 #endif
 
