@@ -3,7 +3,5 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(AXISWARP_CROSS_TRIPLE i686-linux-gnu)
 set(AXISWARP_MULTIARCH i386-linux-gnu)
-# The emulator's most capable processor model, so that the SSE2 and AVX2
-# kernel levels run too.
-set(AXISWARP_QEMU qemu-i386;-cpu;max)
+set(AXISWARP_QEMU qemu-i386)
 include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

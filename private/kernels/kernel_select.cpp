@@ -15,7 +15,7 @@ SimdLevel supportedSimdLevel() noexcept {
 #if AXISWARP_X86_LEVELS
     // libgcc's test includes the operating system's support for the AVX
     // register state, not just the instruction flag. SSE2 is the baseline of
-    // every x86 build (32-bit ones are compiled with -msse2).
+    // x86-64.
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
     return SimdLevel::sse2;
 #else
