@@ -78,7 +78,10 @@ done < <(awk '/DLL Name:/ { print $3 }' <<<"$table")
 # The DllMain the runtime's start-up calls (C linkage: a C++-mangled one would
 # be passed over for the runtime's default) must be the module's own, the one
 # that turns off thread notifications.
-"$objdump" -d --disassemble=DllMain "$module" | grep -q '__imp_DisableThreadLibraryCalls' ||
+# The listing is read whole first: with pipefail, grep -q quitting at its match
+# would end objdump with SIGPIPE while it still writes, failing the check.
+dllmain=$("$objdump" -d --disassemble=DllMain "$module")
+grep -q '__imp_DisableThreadLibraryCalls' <<<"$dllmain" ||
   fail "the module's DllMain does not call DisableThreadLibraryCalls"
 echo "exports: $exports; imports: $(awk '/DLL Name:/ { printf "%s ", $3 }' <<<"$table")"
 
