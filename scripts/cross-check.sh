@@ -124,10 +124,10 @@ case "$arch" in
   i686) fused='^v?f(n)?m(add|sub)[0-9]{3}' ;;
 esac
 step "checking $module for fused multiply-add instructions"
-# Without the raw bytes each instruction line is "address:<tab>mnemonic
-# operands", the operands after a tab or spaces depending on the target.
+# Instruction lines are "ADDRESS:<tab>MNEMONIC OPERANDS" (a tab or spaces
+# before the operands, by architecture).
 mnemonics=$("$triple-objdump" -d --no-show-raw-insn "$module" |
-  awk -F'\t' '$1 ~ /^ *[0-9a-f]+:$/ && NF >= 2 { split($2, m, " "); print m[1] }')
+  awk -F'\t' '$1 ~ /^ *[0-9a-f]+:$/ && NF >= 2 { split($2, m, /[ \t]+/); print m[1] }')
 [ -n "$mnemonics" ] || fail "objdump showed no instructions in $module"
 if found=$(grep -E "$fused" <<<"$mnemonics" | sort | uniq -c) && [ -n "$found" ]; then
   fail "fused multiply-add instructions in the module: $found"
