@@ -48,4 +48,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # qemu-user loads the target's dynamic loader and C library from the cross
 # sysroot; -L is tried before the host's own paths for every file it opens.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_QEMU};-L;${AXISWARP_CROSS_SYSROOT})
+# A target whose programs this machine runs natively names its own runner.
+if(AXISWARP_RUNNER)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_RUNNER})
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_QEMU};-L;${AXISWARP_CROSS_SYSROOT})
+endif()
