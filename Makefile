@@ -8,7 +8,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DAXISWARP_WERROR=ON
 endif
 
-.PHONY: all build demo test test-asan bench clean
+.PHONY: all build demo test test-asan test-clang bench clean
 
 all: build
 
@@ -39,6 +39,13 @@ test-asan:
 	  CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DAXISWARP_SANITIZE=ON $(CMAKE_FLAGS)"
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
+# The whole suite again built with clang, at every level the processor has.
+test-clang:
+	@scripts/ensure-deps.sh build test clang
+	@$(MAKE) --no-print-directory build BUILD_DIR=build-clang \
+	  CMAKE_FLAGS="-DCMAKE_CXX_COMPILER=clang++-14 $(CMAKE_FLAGS)"
+	ctest --test-dir build-clang --output-on-failure -j $(JOBS)
+
 # Kernel benchmarks (medians of 5) with ratios, then the peer libraries on the
 # same jobs. Not part of `make test`; quote figures from a quiet machine.
 bench:
@@ -52,4 +59,4 @@ bench:
 	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py --bench ./build-bench/bench/axiswarp_bench
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan
+	rm -rf $(BUILD_DIR) build-asan build-clang

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs and this machine lacks.
-# Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|windows]...
+# Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|clang|windows|cross-ARCH]...
 set -euo pipefail
 
 declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev)
@@ -15,7 +15,12 @@ for group in "$@"; do
     test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}") ;;
     bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage libvips-tools imagemagick) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
+    clang) wanted+=(clang-14) ;;
     windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;
+    # Cross builds (scripts/cross-check.sh): compiler and user-mode emulator.
+    cross-aarch64) wanted+=(g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user) ;;
+    cross-s390x) wanted+=(g++-s390x-linux-gnu binutils-s390x-linux-gnu qemu-user) ;;
+    cross-i686) wanted+=(g++-i686-linux-gnu binutils-i686-linux-gnu qemu-user) ;;
     *) echo "ensure-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -78,16 +78,19 @@ CallOutcome Module::call(std::span<const zuArray* const> inputs, const OutputPla
     try {
         entry_(outputCount, slots.data(), inputCount, args.empty() ? nullptr : args.data());
     } catch (const HostError& error) {
+        outcome.firstSlotWritten = slots[0] != nullptr;
         outcome.failed = true;
         outcome.identifier = error.identifier();
         outcome.message = error.message();
         return outcome;  // the scope releases everything the call made
     } catch (const std::bad_alloc&) {
+        outcome.firstSlotWritten = slots[0] != nullptr;
         outcome.failed = true;
         outcome.identifier = kOutOfMemoryId;
         outcome.message = "Out of memory.";
         return outcome;
     }
+    outcome.firstSlotWritten = slots[0] != nullptr;
     if (slots[0] != nullptr) {
         if (!scope.keep(slots[0])) {
             outcome.failed = true;

@@ -37,6 +37,12 @@ using ElementTypeList = TypeList<
     ElementType<zuInt64Class, std::int64_t>,
     LogicalElement>;
 
+// Whether a class has an entry, that is whether a kernel will run for it.
+template <class... Entries>
+constexpr bool listsClass(TypeList<Entries...>, zuClassID classID) noexcept {
+    return ((classID == Entries::classID) || ...);
+}
+
 }  // namespace axiswarp
 
 #endif  // AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP

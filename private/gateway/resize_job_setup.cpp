@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gateway/dispatch_by_class.hpp"
+#include "gateway/element_type_list.hpp"
 #include "gateway/raise_error.hpp"
 #include "gateway/resize_job.hpp"
 
@@ -51,11 +52,15 @@ void runResize(zuArray* outputs[], const zuArray* inputs[]) {
     const std::uint64_t count = zuGetNumberOfElements(indices);
     auto* offsets = static_cast<std::uint64_t*>(zuMalloc(count * sizeof(std::uint64_t)));
 
-    // An index outside the image would make the kernels read outside it. When
-    // the output is empty nothing is read, so any table is accepted; the
-    // offsets are then never used and are left zero.
+    // An index outside the image would make the kernels read outside it, so
+    // the range is checked whenever a kernel will run. When none will (the
+    // output is empty, or the class has no kernels and the dispatch below
+    // refuses it with the class error) nothing is read, so any table is
+    // accepted; the offsets are then never used and are left zero.
     const auto* indexValues = static_cast<const double*>(indices->realPointer());
-    if (zuGetNumberOfElements(target) != 0) {
+    const bool kernelWillRun =
+        zuGetNumberOfElements(target) != 0 && listsClass(ElementTypeList{}, imageClass);
+    if (kernelWillRun) {
         const std::uint64_t extent = dim == 1 ? rows : cols;
         const std::uint64_t stride = dim == 1 ? 1 : rows;
         if (!buildOffsetTable(indexValues, count, extent, stride, offsets)) {

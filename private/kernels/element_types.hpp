@@ -3,6 +3,7 @@
 #ifndef AXISWARP_KERNELS_ELEMENT_TYPES_HPP
 #define AXISWARP_KERNELS_ELEMENT_TYPES_HPP
 
+#include <cfloat>
 #include <cstdint>
 #include <limits>
 
@@ -22,6 +23,13 @@ using int64 = std::int64_t;
 // a platform with other formats would silently give other results.
 static_assert(std::numeric_limits<single>::is_iec559 && sizeof(single) == 4);
 static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == 8);
+
+// Each double operation must round to double on its own. With excess
+// precision (the x87 unit of 32-bit x86 without -msse2 -mfpmath=sse) sums are
+// kept in 80-bit registers and rounded twice, which changes results.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "double arithmetic must be evaluated in double (on 32-bit x86 build with -msse2 -mfpmath=sse)"
+#endif
 
 }  // namespace axiswarp
 

@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <tuple>
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define AXISWARP_X86_LEVELS 1
-#include <cpuid.h>
-#else
+// The build defines AXISWARP_X86_LEVELS for x86 targets, 32- and 64-bit.
+#ifndef AXISWARP_X86_LEVELS
 #define AXISWARP_X86_LEVELS 0
+#endif
+#if AXISWARP_X86_LEVELS
+#include <cpuid.h>
 #endif
 
 namespace axiswarp {
@@ -49,7 +50,7 @@ KernelTable complete(const KernelTable& level) noexcept {
 struct Selection {
     SimdLevel supported;
     SimdLevel active;
-    KernelTable tables[4];
+    KernelTable tables[simdLevelCount];  // by SimdLevel; only the levels of this build are set
 };
 
 Selection select() noexcept {
@@ -57,11 +58,14 @@ Selection select() noexcept {
     s.supported = supportedSimdLevel();
     const char* name = std::getenv("AXISWARP_SIMD");
     s.active = simdLevelFromName(name != nullptr ? std::string_view(name) : std::string_view(), s.supported);
-    s.tables[0] = simd_scalar::kernelTable;
+    s.tables[static_cast<int>(SimdLevel::scalar)] = simd_scalar::kernelTable;
 #if AXISWARP_X86_LEVELS
-    s.tables[1] = complete(simd_sse2::kernelTable);
-    s.tables[2] = complete(simd_avx2::kernelTable);
-    s.tables[3] = complete(simd_avx512::kernelTable);
+    s.tables[static_cast<int>(SimdLevel::sse2)] = complete(simd_sse2::kernelTable);
+    s.tables[static_cast<int>(SimdLevel::avx2)] = complete(simd_avx2::kernelTable);
+    s.tables[static_cast<int>(SimdLevel::avx512)] = complete(simd_avx512::kernelTable);
+#endif
+#if AXISWARP_NEON_LEVEL
+    s.tables[static_cast<int>(SimdLevel::neon)] = complete(simd_neon::kernelTable);
 #endif
     return s;
 }
@@ -70,6 +74,10 @@ Selection select() noexcept {
 const Selection& selection() noexcept {
     static const Selection chosen = select();
     return chosen;
+}
+
+constexpr bool isX86Level(SimdLevel level) noexcept {
+    return level == SimdLevel::sse2 || level == SimdLevel::avx2 || level == SimdLevel::avx512;
 }
 
 }  // namespace
@@ -88,10 +96,20 @@ SimdLevel supportedSimdLevel() noexcept {
         return SimdLevel::avx512;
     }
     if (__builtin_cpu_supports("avx2") && (saved & avxState) == avxState) return SimdLevel::avx2;
+    // SSE2 is the baseline of every x86 build (32-bit ones are compiled
+    // with -msse2).
     return SimdLevel::sse2;
+#elif AXISWARP_NEON_LEVEL
+    // Advanced SIMD is part of every aarch64 processor.
+    return SimdLevel::neon;
 #else
     return SimdLevel::scalar;
 #endif
+}
+
+bool simdLevelIncludes(SimdLevel outer, SimdLevel inner) noexcept {
+    if (inner == SimdLevel::scalar || inner == outer) return true;
+    return isX86Level(outer) && isX86Level(inner) && inner < outer;
 }
 
 const char* simdLevelName(SimdLevel level) noexcept {
@@ -100,23 +118,24 @@ const char* simdLevelName(SimdLevel level) noexcept {
         case SimdLevel::sse2: return "sse2";
         case SimdLevel::avx2: return "avx2";
         case SimdLevel::avx512: return "avx512";
+        case SimdLevel::neon: return "neon";
     }
     return "unknown";
 }
 
 SimdLevel simdLevelFromName(std::string_view name, SimdLevel supported) noexcept {
-    SimdLevel wanted = supported;
-    for (const SimdLevel level : {SimdLevel::scalar, SimdLevel::sse2, SimdLevel::avx2, SimdLevel::avx512}) {
-        if (name == simdLevelName(level)) wanted = level;
+    for (int n = 0; n < simdLevelCount; ++n) {
+        const auto level = static_cast<SimdLevel>(n);
+        if (name == simdLevelName(level)) return simdLevelIncludes(supported, level) ? level : supported;
     }
-    return wanted < supported ? wanted : supported;
+    return supported;
 }
 
 SimdLevel activeSimdLevel() noexcept { return selection().active; }
 
 const KernelTable& kernelTableAt(SimdLevel level) noexcept {
     const Selection& s = selection();
-    const SimdLevel limited = level < s.supported ? level : s.supported;
+    const SimdLevel limited = simdLevelIncludes(s.supported, level) ? level : s.supported;
     return s.tables[static_cast<int>(limited)];
 }
 

@@ -14,11 +14,16 @@ namespace axiswarp {
 // instruction flags, and the register state the system saves on a switch.
 SimdLevel supportedSimdLevel() noexcept;
 
-// "scalar", "sse2", "avx2", "avx512", or "unknown".
+// Whether a processor whose widest level is `outer` can run `inner`: the
+// scalar level everywhere, an x86 level on an x86 level at least as wide.
+bool simdLevelIncludes(SimdLevel outer, SimdLevel inner) noexcept;
+
+// "scalar", "sse2", "avx2", "avx512", "neon", or "unknown".
 const char* simdLevelName(SimdLevel level) noexcept;
 
-// The level named by `name`, limited to `supported`; an empty or unknown name
-// gives `supported`.
+// The level named by `name` where `supported` includes it. An empty or
+// unknown name, or one of a level `supported` does not include (a wider x86
+// level, or another architecture's), gives `supported`.
 SimdLevel simdLevelFromName(std::string_view name, SimdLevel supported) noexcept;
 
 // The level every call of this process runs at. It is fixed at the first
@@ -28,7 +33,8 @@ SimdLevel simdLevelFromName(std::string_view name, SimdLevel supported) noexcept
 // that no call reads the environment while a host may be changing it.
 SimdLevel activeSimdLevel() noexcept;
 
-// The complete table of a level (limited to the supported one): every entry
+// The complete table of a level (the supported one instead where that does
+// not include it): every entry
 // set, the types the level has no vectors for taken from the scalar level.
 const KernelTable& kernelTableAt(SimdLevel level) noexcept;
 

@@ -12,9 +12,12 @@
 
 namespace axiswarp {
 
-// Instruction-set levels, each including the ones below it. `scalar` is the
-// plain template kernels (resampleDim1, resampleDim2) and builds everywhere.
-enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
+// Instruction-set levels. `scalar` is the plain template kernels
+// (resampleDim1, resampleDim2) and builds everywhere. The x86 levels sse2,
+// avx2 and avx512 each include the ones below them; neon is the one vector
+// level of aarch64. The values index kernel_select's tables.
+enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3, neon = 4 };
+inline constexpr int simdLevelCount = 5;
 
 template <class T>
 using PassKernel = void (*)(const ResamplePass<T>&) noexcept;
@@ -53,6 +56,9 @@ namespace simd_avx2 {
 extern const KernelTable kernelTable;
 }
 namespace simd_avx512 {
+extern const KernelTable kernelTable;
+}
+namespace simd_neon {
 extern const KernelTable kernelTable;
 }
 

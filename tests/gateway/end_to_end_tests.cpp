@@ -25,8 +25,6 @@ using axiswarp::testing::ModuleTest;
 constexpr const char* kIndexId = "Ovela:axisWarp:indexOutOfRange";
 constexpr const char* kIndexMsg =
     "Indices must lie between 1 and the image's extent along the resized dimension.";
-constexpr const char* kClassId = "Ovela:axisWarp:invalidInputClass";
-constexpr const char* kClassMsg = "Input image must be numeric or logical.";
 
 // Host extents of an M-by-N-by-P result: trailing 1s beyond the second dropped.
 std::vector<std::uint64_t> hostExtents(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
@@ -300,23 +298,6 @@ TEST_F(IndexRange, ImageWithoutExtentAlongTheDimensionAdmitsNoIndex) {
     CallOutcome outcome = module().call({image.get(), weights.get(), indices.get(), d.get()});
     EXPECT_EQ(outcome.identifier, kIndexId);
 }
-
-class ClassError : public ModuleTest, public ::testing::WithParamInterface<zuClassID> {};
-
-TEST_P(ClassError, UnlistedNumericClassIsRefusedWithNothingLeft) {
-    ArrayPtr image = createArray(GetParam(), {4, 3}, {.numeric = ArrayOptions::Numeric::Set});
-    ArrayPtr weights = makeDoubles({1, 2}, {1.0, 1.0});
-    ArrayPtr indices = makeDoubles({1, 2}, {1.0, 2.0});
-    ArrayPtr d = createScalar(2.0);
-    CallOutcome outcome = module().call({image.get(), weights.get(), indices.get(), d.get()});
-    EXPECT_TRUE(outcome.failed);
-    EXPECT_EQ(outcome.identifier, kClassId);
-    EXPECT_EQ(outcome.message, kClassMsg);
-    EXPECT_EQ(outcome.output, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(Classes, ClassError, ::testing::Values(zuClassID{4}, zuClassID{16}, zuClassID{1},
-                                                                zuClassID{5}, zuClassID{0}));
 
 class Parts : public ModuleTest {};
 

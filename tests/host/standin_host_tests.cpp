@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -153,17 +154,44 @@ TEST_F(StandinHost, ScratchBlocksAreCounted) {
     EXPECT_EQ(liveCounts(), before);
 }
 
+// Arrays and blocks made on several threads at once are all counted, none
+// shares memory with another, and dropping them (here, on another thread)
+// brings the counts back.
 TEST_F(StandinHost, ArraysCanBeMadeAndDroppedFromManyThreads) {
+    constexpr int kThreads = 4;
+    constexpr int kKept = 100;
+    const Counts before = liveCounts();
+    std::vector<std::vector<ArrayPtr>> arrays(kThreads);
+    std::vector<std::vector<void*>> blocks(kThreads);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([] {
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&arrays, &blocks, t] {
             for (int n = 0; n < 500; ++n) {
-                ArrayPtr a = createArray(zuUint8Class, {4, 4});
+                ArrayPtr churn = createArray(zuUint8Class, {4, 4});
                 zuFree(zuMalloc(16));
+            }
+            for (int n = 0; n < kKept; ++n) {
+                arrays[t].push_back(createArray(zuUint8Class, {4, 4}));
+                blocks[t].push_back(zuMalloc(16));
             }
         });
     }
     for (auto& thread : threads) thread.join();
+    EXPECT_EQ(liveCounts().arrays, before.arrays + kThreads * kKept);
+    EXPECT_EQ(liveCounts().blocks, before.blocks + kThreads * kKept);
+    std::vector<const void*> memory;
+    for (int t = 0; t < kThreads; ++t) {
+        for (const ArrayPtr& a : arrays[t]) memory.push_back(a->realData);
+        memory.insert(memory.end(), blocks[t].begin(), blocks[t].end());
+    }
+    std::sort(memory.begin(), memory.end());
+    EXPECT_EQ(std::adjacent_find(memory.begin(), memory.end()), memory.end()) << "two allocations share memory";
+    EXPECT_EQ(std::count(memory.begin(), memory.end(), nullptr), 0);
+    for (auto& kept : blocks) {
+        for (void* block : kept) zuFree(block);
+    }
+    arrays.clear();
+    EXPECT_EQ(liveCounts(), before);
 }
 
 TEST_F(StandinHost, ErrorRaisingThrowsTheHostError) {

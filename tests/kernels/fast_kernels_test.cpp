@@ -32,8 +32,9 @@ using u64 = std::uint64_t;
 // The vector levels this processor has; the scalar one where it has none.
 std::vector<SimdLevel> availableLevels() {
     std::vector<SimdLevel> levels;
-    for (int level = 1; level <= static_cast<int>(supportedSimdLevel()); ++level) {
-        levels.push_back(static_cast<SimdLevel>(level));
+    for (int n = 1; n < simdLevelCount; ++n) {
+        const auto level = static_cast<SimdLevel>(n);
+        if (simdLevelIncludes(supportedSimdLevel(), level)) levels.push_back(level);
     }
     if (levels.empty()) levels.push_back(SimdLevel::scalar);
     return levels;
@@ -47,6 +48,7 @@ u64 lanesOf(SimdLevel level) {
         case SimdLevel::sse2: return 2;
         case SimdLevel::avx2: return 4;
         case SimdLevel::avx512: return 8;
+        case SimdLevel::neon: return 2;
     }
     return 1;
 }
@@ -333,6 +335,13 @@ TEST(SimdLevelChoice, NamesPinALevelNoHigherThanSupported) {
         {"avx512", SimdLevel::sse2, SimdLevel::sse2},   {"scalar", SimdLevel::sse2, SimdLevel::scalar},
         {"avx512", SimdLevel::avx512, SimdLevel::avx512}, {"avx2", SimdLevel::avx512, SimdLevel::avx2},
         {"avx512", SimdLevel::avx2, SimdLevel::avx2},   {"", SimdLevel::avx512, SimdLevel::avx512},
+        // aarch64: the scalar level below neon, and no x86 level; no x86
+        // processor runs neon.
+        {"neon", SimdLevel::neon, SimdLevel::neon},     {"scalar", SimdLevel::neon, SimdLevel::scalar},
+        {"sse2", SimdLevel::neon, SimdLevel::neon},     {"avx512", SimdLevel::neon, SimdLevel::neon},
+        {"", SimdLevel::neon, SimdLevel::neon},         {"NEON", SimdLevel::neon, SimdLevel::neon},
+        {"neon", SimdLevel::avx512, SimdLevel::avx512}, {"neon", SimdLevel::scalar, SimdLevel::scalar},
+        {"avx2", SimdLevel::scalar, SimdLevel::scalar},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(simdLevelFromName(c.name, c.supported), c.expected) << c.name;
@@ -362,7 +371,7 @@ TEST(SimdLevelChoice, EnvironmentIsReadOnce) {
 // Every entry of every level's table is set: the levels without vectors for
 // a type take the plain kernels for it.
 TEST(SimdLevelChoice, EveryTableIsComplete) {
-    for (int level = 0; level <= static_cast<int>(SimdLevel::avx512); ++level) {
+    for (int level = 0; level < simdLevelCount; ++level) {
         const KernelTable& table = kernelTableAt(static_cast<SimdLevel>(level));
         const auto expectSet = [level](const auto& entries) {
             EXPECT_NE(entries.dim1, nullptr) << simdLevelName(static_cast<SimdLevel>(level));
@@ -370,6 +379,22 @@ TEST(SimdLevelChoice, EveryTableIsComplete) {
         };
         std::apply([&](const auto&... entries) { (expectSet(entries), ...); }, table.entries);
     }
+}
+
+// The widest level of an aarch64 build runs every element type in its own
+// vectors: no entry falls back to the plain kernels, so the tests above
+// compare NEON code, not the scalar level with itself.
+TEST(SimdLevelChoice, NeonHasVectorsForEveryType) {
+    if (supportedSimdLevel() != SimdLevel::neon) GTEST_SKIP() << "not an aarch64 build";
+    const KernelTable& neon = kernelTableAt(SimdLevel::neon);
+    const KernelTable& plain = kernelTableAt(SimdLevel::scalar);
+    const auto expectOwn = [&](const auto& entries) {
+        using Entries = std::remove_cvref_t<decltype(entries)>;
+        const Entries& fallback = std::get<Entries>(plain.entries);
+        EXPECT_NE(entries.dim1, fallback.dim1);
+        EXPECT_NE(entries.dim2, fallback.dim2);
+    };
+    std::apply([&](const auto&... entries) { (expectOwn(entries), ...); }, neon.entries);
 }
 
 }  // namespace

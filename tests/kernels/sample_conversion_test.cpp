@@ -224,11 +224,26 @@ TEST(ToDoubleSample, Uint64UsesTwoStepRule) {
                          {0u, 0.0}});
 }
 
+// Widening keeps sign, exponent and every fraction bit: the double's
+// fraction is the single's shifted up by 29 places, subnormals become normal
+// doubles. Expected bit patterns worked out by hand from the formats.
 TEST(ToDoubleSample, SingleWidensExactly) {
-    for (const float element : {0.1f, -0.0f, 0x1p-149f, std::numeric_limits<float>::max(),
-                                -std::numeric_limits<float>::infinity()}) {
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(toDoubleSample(element)),
-                  std::bit_cast<std::uint64_t>(static_cast<double>(element)));
+    struct Case {
+        std::uint32_t single;
+        std::uint64_t widened;
+    };
+    const Case cases[] = {
+        {0x3DCCCCCDu, 0x3FB99999A0000000u},  // 0.1f = 0.100000001490116119384765625
+        {0x80000000u, 0x8000000000000000u},  // -0.0 keeps its sign
+        {0x00000001u, 0x36A0000000000000u},  // smallest subnormal, 2^-149
+        {0x00800000u, 0x3810000000000000u},  // smallest normal, 2^-126
+        {0x7F7FFFFFu, 0x47EFFFFFE0000000u},  // largest single
+        {0x4B800001u, 0x4170000020000000u},  // 16777218: the last fraction bit survives
+        {0xFF800000u, 0xFFF0000000000000u},  // -infinity
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(toDoubleSample(std::bit_cast<float>(c.single))), c.widened)
+            << std::hex << c.single;
     }
     EXPECT_TRUE(std::isnan(toDoubleSample(std::numeric_limits<float>::quiet_NaN())));
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_folder.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,26 +43,26 @@ inline std::string readFileText(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class CliSandbox : public ::testing::Test {
+// The shell words that start the built tool. A cross build runs its tests
+// under a user-mode emulator, which does not follow the test's own exec of
+// the tool: the tool is started through the same emulator
+// (AXISWARP_TOOL_LAUNCHER, empty for a native build).
+inline std::string toolCommand() {
+    std::string command;
+#if defined(AXISWARP_TOOL_LAUNCHER)
+    command = AXISWARP_TOOL_LAUNCHER;
+    if (!command.empty()) command += ' ';
+#endif
+    command += shellQuote(AXISWARP_CLI_PATH);
+    return command;
+}
+
+class CliSandbox : public ScratchFolder {
 protected:
     void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("axiswarp_cli_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root_);
+        ScratchFolder::SetUp();
+        root_ = folder();
         std::filesystem::create_directories(work());
-    }
-
-    // Tests may take permissions away inside the sandbox; give them back so
-    // that everything can be removed.
-    void TearDown() override {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-        for (const auto& entry : fs::recursive_directory_iterator(root_, ec)) {
-            if (entry.is_directory(ec)) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(root_, ec);
     }
 
     const std::filesystem::path& root() const { return root_; }
@@ -79,7 +81,7 @@ protected:
             command += prelude;
         }
         command += " && exec timeout -k 5 300 ";
-        command += shellQuote(AXISWARP_CLI_PATH);
+        command += toolCommand();
         for (const std::string& arg : args) {
             command += ' ';
             command += shellQuote(arg);

@@ -1,4 +1,5 @@
 #include "atomic_file.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,8 @@ namespace fs = std::filesystem;
 using axiswarp::tools::AtomicFile;
 using axiswarp::tools::ToolError;
 
-class AtomicFileTest : public ::testing::Test {
+class AtomicFileTest : public axiswarp::testing::ScratchFolder {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("axiswarp_atomic_" + std::to_string(::getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::string contents(const fs::path& path) const {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
@@ -34,13 +26,12 @@ protected:
         return text.str();
     }
     std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), {}));
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder()), {}));
     }
-    fs::path folder_;
 };
 
 TEST_F(AtomicFileTest, TargetAppearsOnlyAtCommit) {
-    const fs::path target = folder_ / "out.bin";
+    const fs::path target = folder() / "out.bin";
     std::ofstream(target) << "old";
     {
         AtomicFile file(target);
@@ -53,7 +44,7 @@ TEST_F(AtomicFileTest, TargetAppearsOnlyAtCommit) {
 }
 
 TEST_F(AtomicFileTest, AbandonedWriteLeavesTargetAndNoTemporary) {
-    const fs::path target = folder_ / "out.bin";
+    const fs::path target = folder() / "out.bin";
     std::ofstream(target) << "old";
     {
         AtomicFile file(target);
@@ -65,14 +56,14 @@ TEST_F(AtomicFileTest, AbandonedWriteLeavesTargetAndNoTemporary) {
 }
 
 TEST_F(AtomicFileTest, UnusableTargetsAreNamedInTheError) {
-    std::ofstream(folder_ / "plain") << "x";
+    std::ofstream(folder() / "plain") << "x";
     struct Case {
         fs::path target;
         const char* expected;
     };
-    for (const Case& c : {Case{folder_ / "missing" / "out.bin", "does not exist"},
-                          Case{folder_ / "plain" / "out.bin", "is not a folder"},
-                          Case{folder_, "is a folder"}}) {
+    for (const Case& c : {Case{folder() / "missing" / "out.bin", "does not exist"},
+                          Case{folder() / "plain" / "out.bin", "is not a folder"},
+                          Case{folder(), "is a folder"}}) {
         try {
             AtomicFile file(c.target);
             ADD_FAILURE() << "opened " << c.target;

@@ -38,6 +38,8 @@ using Bytes = std::vector<std::byte>;
 
 #if defined(AXISWARP_SANITIZED)
 constexpr bool kMemoryLimit = false;  // the sanitizer runtime reserves terabytes of address space
+#elif defined(AXISWARP_EMULATED)
+constexpr bool kMemoryLimit = false;  // the emulator reserves the guest's address space up front
 #else
 constexpr bool kMemoryLimit = true;
 #endif
@@ -311,7 +313,7 @@ TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
     const fs::path help = root() / "help.txt";
     for (const auto& [command, option] : {std::pair{"resize", "--max-pixels N:POSITIVE=268435456"},
                                           std::pair{"call", "--max-input-bytes N:POSITIVE=4294967296"}}) {
-        const std::string shell = shellQuote(AXISWARP_CLI_PATH) + " " + command + " --help >" + shellQuote(help.string());
+        const std::string shell = axiswarp::testing::toolCommand() + " " + command + " --help >" + shellQuote(help.string());
         EXPECT_EQ(std::system(shell.c_str()), 0);
         const Bytes out = slurp(help);
         EXPECT_NE(std::string(reinterpret_cast<const char*>(out.data()), out.size()).find(option), std::string::npos) << option;
@@ -321,7 +323,7 @@ TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
 // Shows that the address-space limit the other tests run under is real: an
 // honest input that needs 1 GiB fails with it, while ordinary work fits.
 TEST_F(HostileFiles, TheMemoryLimitOfTheseTestsBites) {
-    if (!kMemoryLimit) GTEST_SKIP() << "no address-space limit under the sanitizers";
+    if (!kMemoryLimit) GTEST_SKIP() << "no address-space limit under the sanitizers or an emulator";
     sparse(npyShape("'|u1'", "(1073741824,)", 0), std::uint64_t{1} << 30)(work() / "one-gib.npy");
     expectRefused({"call", "--module", AXISWARP_ECHO_MODULE, "one-gib.npy", "-o", "out.npy"},
                   {"one-gib.npy: cannot hold the array"});

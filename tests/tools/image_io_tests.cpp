@@ -1,4 +1,5 @@
 #include "image_io.hpp"
+#include "scratch_folder.hpp"
 #include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
@@ -40,18 +41,11 @@ Image pattern(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth) {
 
 using axiswarp::testing::errorOf;
 
-class TempDir : public ::testing::Test {
+class TempDir : public axiswarp::testing::ScratchFolder {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("image_io_test_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    void put(const fs::path& p, const std::vector<std::byte>& bytes) {
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+        ScratchFolder::SetUp();
+        dir = folder();
     }
     fs::path dir;
 };
@@ -293,8 +287,7 @@ TEST_F(TempDir, DefectiveFilesGiveErrorsNamingTheFile) {
         {"text.jpeg", {std::byte{'h'}, std::byte{'i'}}, "not a JPEG file"},
     };
     for (const auto& c : cases) {
-        const fs::path p = dir / c.file;
-        put(p, c.bytes);
+        const fs::path p = put(c.file, c.bytes);
         const std::string msg = errorOf([&] { readImage(p); });
         EXPECT_EQ(msg.rfind(p.string() + ": ", 0), 0u) << msg;
         EXPECT_NE(msg.find(c.expect), std::string::npos) << c.file << ": " << msg;

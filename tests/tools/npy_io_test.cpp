@@ -1,9 +1,12 @@
 #include "npy_io.hpp"
 
 #include "host_arrays.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -42,11 +45,13 @@ std::string dict(const std::string& descr, bool fortran, const std::string& shap
            ", 'shape': " + shape + ", }";
 }
 
+// The values as a file stores them: little-endian unless `bigEndian`,
+// whatever the byte order of the machine running the test.
 template <class T>
 Bytes raw(const std::vector<T>& values, bool bigEndian = false) {
     Bytes bytes(values.size() * sizeof(T));
     std::memcpy(bytes.data(), values.data(), bytes.size());
-    if (bigEndian) {
+    if (bigEndian != (std::endian::native == std::endian::big)) {
         for (std::size_t i = 0; i < bytes.size(); i += sizeof(T)) {
             std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(i),
                          bytes.begin() + static_cast<std::ptrdiff_t>(i + sizeof(T)));
@@ -117,6 +122,52 @@ TEST(NpyWriter, PadsHeaderSoDataStartsOn64Bytes) {
         EXPECT_EQ((10 + headerLength) % 64, 0u);
         EXPECT_EQ(static_cast<char>(file[10 + headerLength - 1]), '\n');
         EXPECT_EQ(file.size(), 10 + headerLength + rows * 8);
+    }
+}
+
+// The same array gives the same file on every machine: data little-endian,
+// written out byte by byte here, real and imaginary parts interleaved.
+TEST(NpyWriter, WritesLittleEndianDataOnEveryMachine) {
+    struct Case {
+        zuClassID classID;
+        bool complex;
+        std::vector<std::uint8_t> elementBytes;  // two elements (two pairs when complex), as the host holds them
+        std::vector<std::uint8_t> fileBytes;     // what the file must hold after the header
+    };
+    auto native = [](std::uint64_t value, std::size_t size) {
+        std::vector<std::uint8_t> out(size);
+        for (std::size_t b = 0; b < size; ++b) {
+            const std::size_t shift = std::endian::native == std::endian::little ? b : size - 1 - b;
+            out[b] = static_cast<std::uint8_t>(value >> (8 * shift));
+        }
+        return out;
+    };
+    auto join = [](std::vector<std::vector<std::uint8_t>> pieces) {
+        std::vector<std::uint8_t> out;
+        for (const auto& p : pieces) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const Case cases[] = {
+        {zuUint16Class, false, join({native(0x0102, 2), native(0xA0B0, 2)}), {0x02, 0x01, 0xB0, 0xA0}},
+        {zuDoubleClass, false, join({native(0x3FF0000000000000u, 8), native(0xC000000000000001u, 8)}),
+         {0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0x01, 0, 0, 0, 0, 0, 0, 0xC0}},
+        // Real parts 0x01020304, 0x05060708; imaginary parts 0x11121314, 0x15161718.
+        {zuInt32Class, true,
+         join({native(0x01020304, 4), native(0x05060708, 4), native(0x11121314, 4), native(0x15161718, 4)}),
+         {0x04, 0x03, 0x02, 0x01, 0x14, 0x13, 0x12, 0x11, 0x08, 0x07, 0x06, 0x05, 0x18, 0x17, 0x16, 0x15}},
+        {zuUint8Class, false, {0x7F, 0x80}, {0x7F, 0x80}},
+    };
+    for (const Case& c : cases) {
+        const std::size_t half = c.complex ? c.elementBytes.size() / 2 : c.elementBytes.size();
+        const zuhost::ArrayPtr array = axiswarp::testing::makeArray(
+            c.classID, {2, 1}, c.elementBytes.data(), c.complex ? c.elementBytes.data() + half : nullptr);
+        const Bytes file = encodeNpy(*array);
+        const std::string text(reinterpret_cast<const char*>(file.data()), file.size());
+        EXPECT_EQ(text.find("'>"), std::string::npos) << zuhost::className(c.classID);
+        ASSERT_GE(file.size(), c.fileBytes.size());
+        std::vector<std::uint8_t> data(c.fileBytes.size());
+        std::memcpy(data.data(), file.data() + (file.size() - data.size()), data.size());
+        EXPECT_EQ(data, c.fileBytes) << zuhost::className(c.classID);
     }
 }
 
@@ -258,23 +309,7 @@ TEST(NpyReader, RejectsMalformedFilesWithAClearMessage) {
 
 // ---- files on disk ----------------------------------------------------------------------
 
-class NpyFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("axiswarp_npy_" + std::to_string(::getpid()) +
-                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path put(const std::string& name, const Bytes& bytes) {
-        std::ofstream(folder_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return folder_ / name;
-    }
-    std::filesystem::path folder_;
-};
+class NpyFiles : public axiswarp::testing::ScratchFolder {};
 
 TEST_F(NpyFiles, ReadsBothTheDirectAndTheReorderingPath) {
     const std::vector<std::uint16_t> data{1, 2, 3, 4, 5, 6};
@@ -286,7 +321,7 @@ TEST_F(NpyFiles, ReadsBothTheDirectAndTheReorderingPath) {
 
 TEST_F(NpyFiles, ErrorsNameTheFile) {
     const auto truncated = put("short.npy", npyFile(1, dict("'<f8'", false, "(1000000000000,)"), Bytes(64)));
-    for (const auto& path : {truncated, folder_ / "missing.npy", folder_}) {
+    for (const auto& path : {truncated, folder() / "missing.npy", folder()}) {
         try {
             axiswarp::tools::readNpy(path);
             ADD_FAILURE() << "read " << path;

@@ -609,9 +609,9 @@ std::string npyDescr(zuClassID classID, bool complex) {
         throw ToolError("cannot store a complex logical array in a .npy file");
     }
     // Byte order does not apply to single bytes, which NumPy marks with '|'.
-    const char order = zuhost::elementSize(classID) == 1             ? '|'
-                       : std::endian::native == std::endian::little ? '<'
-                                                                     : '>';
+    // Wider elements are always written little-endian, whatever the machine,
+    // so that the same array gives the same file everywhere.
+    const char order = zuhost::elementSize(classID) == 1 ? '|' : '<';
     std::string scalar(1, order);
     scalar += code;
     if (complex && isIntegerClass(classID)) {
@@ -655,19 +655,26 @@ void encodeNpy(const zuArray& array,
     const std::size_t bytes = zuhost::elementSize(classID);
     const std::uint64_t count = zuhost::numberOfElements(array);
     const auto* real = static_cast<const std::byte*>(array.realData);
-    if (!complex) {
+    // A big-endian machine reverses each component into little-endian order.
+    const bool swap = bytes > 1 && std::endian::native == std::endian::big;
+    if (!complex && !swap) {
         sink(std::span<const std::byte>(real, static_cast<std::size_t>(count * bytes)));
         return;
     }
     const auto* imag = static_cast<const std::byte*>(array.imagData);
-    std::vector<std::byte> chunk(kChunkElements * 2 * bytes);
+    const std::size_t parts = complex ? 2 : 1;
+    auto put = [&](const std::byte* from, std::byte* to) {
+        std::memcpy(to, from, bytes);
+        if (swap) std::reverse(to, to + bytes);
+    };
+    std::vector<std::byte> chunk(kChunkElements * parts * bytes);
     for (std::uint64_t start = 0; start < count; start += kChunkElements) {
         const std::uint64_t n = std::min<std::uint64_t>(kChunkElements, count - start);
         for (std::uint64_t i = 0; i < n; ++i) {
-            std::memcpy(&chunk[2 * i * bytes], real + (start + i) * bytes, bytes);
-            std::memcpy(&chunk[(2 * i + 1) * bytes], imag + (start + i) * bytes, bytes);
+            put(real + (start + i) * bytes, &chunk[parts * i * bytes]);
+            if (complex) put(imag + (start + i) * bytes, &chunk[(2 * i + 1) * bytes]);
         }
-        sink(std::span<const std::byte>(chunk.data(), static_cast<std::size_t>(2 * n * bytes)));
+        sink(std::span<const std::byte>(chunk.data(), static_cast<std::size_t>(parts * n * bytes)));
     }
 }
 

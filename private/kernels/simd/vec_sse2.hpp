@@ -109,7 +109,7 @@ struct Vec {
         const D clamped = _mm_min_pd(_mm_max_pd(v, _mm_setzero_pd()), _mm_set1_pd(4294967295.0));
         const D high = _mm_cmpge_pd(clamped, _mm_set1_pd(0x1p31));
         const D reduced = _mm_sub_pd(clamped, _mm_and_pd(high, _mm_set1_pd(0x1p31)));
-        const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_cvttpd_epi32(reduced)));
+        const std::uint64_t both = lowHalf(_mm_cvttpd_epi32(reduced));
         const int highBits = _mm_movemask_pd(high);
         p[0] = static_cast<std::uint32_t>(both) | ((highBits & 1) != 0 ? 0x80000000u : 0u);
         p[1] = static_cast<std::uint32_t>(both >> 32) | ((highBits & 2) != 0 ? 0x80000000u : 0u);
@@ -121,6 +121,15 @@ private:
         std::uint32_t bits = 0;
         std::memcpy(&bits, p, Bytes);
         return static_cast<int>(bits);
+    }
+
+    // The low 64 bits of a vector, through memory: the direct move to a
+    // 64-bit register exists only on x86-64, and 32-bit builds use this unit
+    // too. Compilers turn it into that move where there is one.
+    static std::uint64_t lowHalf(__m128i v) noexcept {
+        std::uint64_t bits = 0;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&bits), v);
+        return bits;
     }
 
     // +0.5, or -0.5 for a negative sum; -0.0 and NaN take +0.5.
@@ -142,7 +151,7 @@ private:
     // keeps its low bits.
     template <class T>
     static void storeLowBits(T* p, __m128i lanes32) noexcept {
-        const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(lanes32));
+        const std::uint64_t both = lowHalf(lanes32);
         p[0] = static_cast<T>(static_cast<std::uint32_t>(both));
         p[1] = static_cast<T>(static_cast<std::uint32_t>(both >> 32));
     }

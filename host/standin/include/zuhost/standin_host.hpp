@@ -139,6 +139,9 @@ struct CallOutcome {
     bool failed = false;      // ended through zupErrMsgIdAndTxt (or a host error)
     std::string identifier;   // set when failed
     std::string message;      // set when failed
+    // Whether the module stored anything in the first output slot, also when
+    // the call then failed (the array is released by the host either way).
+    bool firstSlotWritten = false;
 };
 
 // Memory for the output a module creates during one call, so that several
