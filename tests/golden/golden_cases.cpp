@@ -421,7 +421,7 @@ std::vector<Spec> allSpecs() {
         add(outside, "refused-index");
     }
     Spec unlisted;
-    unlisted.classID = zuCharClass;
+    unlisted.classID = zuClassID{4};  // an identifier the module does not list
     unlisted.rows = 3;
     unlisted.cols = 2;
     unlisted.listedIndices = {9.0};
