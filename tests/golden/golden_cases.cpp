@@ -157,30 +157,13 @@ GoldenCase build(const Spec& spec) {
             tableOf(spec.taps, spec.outLength, indices), zuhost::createScalar(spec.dim)};
 }
 
-const char* shortName(zuClassID classID) {
-    switch (classID) {
-        case zuDoubleClass: return "double";
-        case zuSingleClass: return "single";
-        case zuInt8Class: return "int8";
-        case zuUint8Class: return "uint8";
-        case zuInt16Class: return "int16";
-        case zuUint16Class: return "uint16";
-        case zuInt32Class: return "int32";
-        case zuUint32Class: return "uint32";
-        case zuInt64Class: return "int64";
-        case zuUint64Class: return "uint64";
-        case zuLogicalClass: return "logical";
-        default: return "unlisted";
-    }
-}
-
 constexpr zuClassID kClasses[] = {zuDoubleClass, zuSingleClass, zuInt8Class,  zuUint8Class,
                                   zuInt16Class,  zuUint16Class, zuInt32Class, zuUint32Class,
                                   zuInt64Class,  zuUint64Class, zuLogicalClass};
 
 std::string label(const Spec& s) {
     std::ostringstream out;
-    out << shortName(s.classID) << (s.complex ? "-complex" : "") << "-dim" << (s.dim >= 1.0 && s.dim < 2.0 ? 1 : 2)
+    out << zuhost::className(s.classID) << (s.complex ? "-complex" : "") << "-dim" << (s.dim >= 1.0 && s.dim < 2.0 ? 1 : 2)
         << "-" << s.rows << "x" << s.cols;
     if (s.planes != 0) out << "x" << s.planes;
     out << "-K" << s.taps << "-L" << s.outLength;
