@@ -49,7 +49,8 @@ def extents(dims):
 
 
 def header(inputs=4, dim=1.0, simd=0):
-    """simd: 0 leaves AXISWARP_SIMD unset, 1 to 3 ask for scalar, sse2, avx2."""
+    """simd: a byte the input format keeps; the fuzzer ignores it (fuzz/run.sh
+    runs one process per instruction-set level)."""
     count = 0 if inputs == 4 else 224 + (inputs - 224 % 7) % 7
     return bytes([count, 1, DIM_VALUE[dim], simd])
 
