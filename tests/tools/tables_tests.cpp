@@ -259,11 +259,11 @@ TEST(Tables, RefusesInvalidJobsWithAClearMessage) {
     };
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_NE(message({0, 4}).find("input length is 0"), std::string::npos);
-    EXPECT_NE(message({4, 0}).find("output length is 0"), std::string::npos);
-    EXPECT_NE(message({kMaxTableLength + 1, 4}).find("exceeds"), std::string::npos);
+    EXPECT_NE(message({0, 4, 0.0, {}}).find("input length is 0"), std::string::npos);
+    EXPECT_NE(message({4, 0, 0.0, {}}).find("output length is 0"), std::string::npos);
+    EXPECT_NE(message({kMaxTableLength + 1, 4, 0.0, {}}).find("exceeds"), std::string::npos);
     for (double scale : {-1.0, inf, -inf, nan})
-        EXPECT_NE(message({4, 4, scale}).find("positive finite"), std::string::npos) << scale;
+        EXPECT_NE(message({4, 4, scale, {}}).find("positive finite"), std::string::npos) << scale;
     // A window thousands of times the image, and centres beyond 2^52.
     EXPECT_NE(message({10, 10, 1e-4, Kernel::cubic, true}).find("antialiasing off"), std::string::npos);
     EXPECT_NE(message({10, 10, 1e-300, Kernel::cubic, false}).find("beyond"), std::string::npos);
