@@ -31,6 +31,8 @@ std::uint64_t savedRegisterState() noexcept {
 }
 #endif
 
+#if AXISWARP_X86_LEVELS || AXISWARP_NEON_LEVEL
+// A level's table with the plain kernels in the entries it has no vectors for.
 KernelTable complete(const KernelTable& level) noexcept {
     KernelTable table = level;
     std::apply(
@@ -46,6 +48,7 @@ KernelTable complete(const KernelTable& level) noexcept {
         table.entries);
     return table;
 }
+#endif
 
 struct Selection {
     SimdLevel supported;
