@@ -192,7 +192,7 @@ TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
         for (Border border : {Border::symmetric, Border::replicate})
             for (bool aa : {true, false})
                 for (auto [n, m] : shapes) {
-                    const TableRequest request{n, m, 0.0, kernel, aa, border};
+                    const TableRequest request{n, m, 0.0, {kernel, aa, border}};
                     const Tables t = buildTables(request);
                     const std::string what = std::string(kernelName(kernel)) + " " +
                                              std::string(borderName(border)) + " aa=" + std::to_string(aa) +
@@ -265,10 +265,10 @@ TEST(Tables, RefusesInvalidJobsWithAClearMessage) {
     for (double scale : {-1.0, inf, -inf, nan})
         EXPECT_NE(message({4, 4, scale, {}}).find("positive finite"), std::string::npos) << scale;
     // A window thousands of times the image, and centres beyond 2^52.
-    EXPECT_NE(message({10, 10, 1e-4, Kernel::cubic, true}).find("antialiasing off"), std::string::npos);
-    EXPECT_NE(message({10, 10, 1e-300, Kernel::cubic, false}).find("beyond"), std::string::npos);
+    EXPECT_NE(message({10, 10, 1e-4, {Kernel::cubic, true, Border::symmetric}}).find("antialiasing off"), std::string::npos);
+    EXPECT_NE(message({10, 10, 1e-300, {Kernel::cubic, false, Border::symmetric}}).find("beyond"), std::string::npos);
     // Without the stretch the same tiny scale is fine: the centres fold back.
-    EXPECT_EQ(buildTables({10, 10, 1e-4, Kernel::cubic, false}).outLength, 10u);
+    EXPECT_EQ(buildTables({10, 10, 1e-4, {Kernel::cubic, false, Border::symmetric}}).outLength, 10u);
 }
 
 }  // namespace
