@@ -28,7 +28,7 @@ def main():
     for path in objects:
         listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", path], check=True,
                                  capture_output=True, text=True).stdout
-        instructions = sum(1 for line in listing.splitlines() if re.match(r"\s+[0-9a-f]+:\t", line))
+        instructions = sum(1 for line in listing.splitlines() if re.match(r"\s*[0-9a-f]+:\s+\S", line))
         if instructions == 0:
             print(f"{path}: no instructions disassembled", file=sys.stderr)
             return 2
