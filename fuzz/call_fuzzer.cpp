@@ -388,7 +388,12 @@ Prediction predict(const Call& call) {
     p.outExtents = extents;
     const std::uint64_t outCount = extents[0] * extents[1] * (extents.size() == 3 ? extents[2] : 1);
 
-    // Nothing is read for an empty output, so its index table is not judged.
+    // An unlisted class runs no kernel, so its index table is not judged;
+    // nor is that of an empty output, from which nothing is read.
+    if (!isListed(image.classID())) {
+        p.error = &kInvalidInputClass;
+        return p;
+    }
     const std::uint64_t count = p.taps * p.outLength;
     const std::uint64_t extent = p.dim1 ? p.rows : p.cols;
     const auto* values = static_cast<const double*>(indices.realData);
@@ -403,7 +408,6 @@ Prediction predict(const Call& call) {
             p.positions.push_back(static_cast<std::uint64_t>(std::floor(x)) - 1);
         }
     }
-    if (!isListed(image.classID())) p.error = &kInvalidInputClass;
     return p;
 }
 
