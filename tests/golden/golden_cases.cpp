@@ -52,7 +52,7 @@ enum class Weights {
     listed,    // given explicitly, repeated
 };
 
-struct Spec {
+struct Recipe {
     std::string name;
     zuClassID classID = zuDoubleClass;
     bool complex = false;
@@ -87,31 +87,31 @@ T elementFrom(Values mode, u64 bits, Bits& rng) {
 }
 
 template <class T>
-void fillElements(void* data, u64 count, const Spec& spec, Bits& rng, bool logical) {
+void fillElements(void* data, u64 count, const Recipe& recipe, Bits& rng, bool logical) {
     auto* out = static_cast<T*>(data);
     for (u64 n = 0; n < count; ++n) {
         if (logical) {
-            out[n] = static_cast<T>(spec.values == Values::ones ? 1 : rng.next() & 1);
+            out[n] = static_cast<T>(recipe.values == Values::ones ? 1 : rng.next() & 1);
             continue;
         }
-        const u64 bits = spec.values == Values::listed ? spec.listedBits[n % spec.listedBits.size()] : rng.next();
-        out[n] = elementFrom<T>(spec.values, bits, rng);
+        const u64 bits = recipe.values == Values::listed ? recipe.listedBits[n % recipe.listedBits.size()] : rng.next();
+        out[n] = elementFrom<T>(recipe.values, bits, rng);
     }
 }
 
-void fillPart(void* data, u64 count, const Spec& spec, Bits& rng) {
-    switch (spec.classID) {
-        case zuDoubleClass: return fillElements<double>(data, count, spec, rng, false);
-        case zuSingleClass: return fillElements<float>(data, count, spec, rng, false);
-        case zuInt8Class: return fillElements<std::int8_t>(data, count, spec, rng, false);
-        case zuUint8Class: return fillElements<std::uint8_t>(data, count, spec, rng, false);
-        case zuLogicalClass: return fillElements<std::uint8_t>(data, count, spec, rng, true);
-        case zuInt16Class: return fillElements<std::int16_t>(data, count, spec, rng, false);
-        case zuUint16Class: return fillElements<std::uint16_t>(data, count, spec, rng, false);
-        case zuInt32Class: return fillElements<std::int32_t>(data, count, spec, rng, false);
-        case zuUint32Class: return fillElements<std::uint32_t>(data, count, spec, rng, false);
-        case zuInt64Class: return fillElements<std::int64_t>(data, count, spec, rng, false);
-        case zuUint64Class: return fillElements<std::uint64_t>(data, count, spec, rng, false);
+void fillPart(void* data, u64 count, const Recipe& recipe, Bits& rng) {
+    switch (recipe.classID) {
+        case zuDoubleClass: return fillElements<double>(data, count, recipe, rng, false);
+        case zuSingleClass: return fillElements<float>(data, count, recipe, rng, false);
+        case zuInt8Class: return fillElements<std::int8_t>(data, count, recipe, rng, false);
+        case zuUint8Class: return fillElements<std::uint8_t>(data, count, recipe, rng, false);
+        case zuLogicalClass: return fillElements<std::uint8_t>(data, count, recipe, rng, true);
+        case zuInt16Class: return fillElements<std::int16_t>(data, count, recipe, rng, false);
+        case zuUint16Class: return fillElements<std::uint16_t>(data, count, recipe, rng, false);
+        case zuInt32Class: return fillElements<std::int32_t>(data, count, recipe, rng, false);
+        case zuUint32Class: return fillElements<std::uint32_t>(data, count, recipe, rng, false);
+        case zuInt64Class: return fillElements<std::int64_t>(data, count, recipe, rng, false);
+        case zuUint64Class: return fillElements<std::uint64_t>(data, count, recipe, rng, false);
         default: return;  // classes without kernels: the data stay as created
     }
 }
@@ -120,48 +120,48 @@ ArrayPtr tableOf(u64 taps, u64 outLength, const std::vector<double>& values) {
     return axiswarp::testing::makeDoubles({taps, outLength}, values);
 }
 
-GoldenCase build(const Spec& spec) {
-    Bits rng(spec.seed);
-    std::vector<u64> extents = {spec.rows, spec.cols};
-    if (spec.planes != 0) extents.push_back(spec.planes);
+GoldenCase build(const Recipe& recipe) {
+    Bits rng(recipe.seed);
+    std::vector<u64> extents = {recipe.rows, recipe.cols};
+    if (recipe.planes != 0) extents.push_back(recipe.planes);
     zuhost::ArrayOptions options;
-    if (spec.complex) options.complexity = zuCOMPLEX;
-    const bool listed = spec.classID == zuDoubleClass || spec.classID == zuSingleClass ||
-                        (spec.classID >= zuInt8Class && spec.classID <= zuUint64Class) ||
-                        spec.classID == zuLogicalClass;
+    if (recipe.complex) options.complexity = zuCOMPLEX;
+    const bool listed = recipe.classID == zuDoubleClass || recipe.classID == zuSingleClass ||
+                        (recipe.classID >= zuInt8Class && recipe.classID <= zuUint64Class) ||
+                        recipe.classID == zuLogicalClass;
     if (!listed) options.numeric = zuhost::ArrayOptions::Numeric::Set;
-    ArrayPtr image = zuhost::createArray(spec.classID, extents, options);
+    ArrayPtr image = zuhost::createArray(recipe.classID, extents, options);
     const u64 count = zuhost::numberOfElements(*image);
-    if (!listed && count != 0) std::memset(image->realData, 0, count * zuhost::elementSize(spec.classID));
-    fillPart(image->realData, count, spec, rng);
-    if (spec.complex) fillPart(image->imagData, count, spec, rng);
+    if (!listed && count != 0) std::memset(image->realData, 0, count * zuhost::elementSize(recipe.classID));
+    fillPart(image->realData, count, recipe, rng);
+    if (recipe.complex) fillPart(image->imagData, count, recipe, rng);
 
-    const u64 entries = spec.taps * spec.outLength;
-    const u64 extent = spec.dim >= 1.0 && spec.dim < 2.0 ? spec.rows : spec.cols;
+    const u64 entries = recipe.taps * recipe.outLength;
+    const u64 extent = recipe.dim >= 1.0 && recipe.dim < 2.0 ? recipe.rows : recipe.cols;
     std::vector<double> weights(entries), indices(entries);
     static const double special[] = {0.0, -0.0, kInf, -kInf, kNaN, 1.0, -1.0, 0.5, 0x1p-1074, 1e300};
     for (u64 e = 0; e < entries; ++e) {
-        switch (spec.weights) {
+        switch (recipe.weights) {
             case Weights::moderate: weights[e] = rng.unit() * 2.0 - 0.75; break;
             case Weights::special: weights[e] = special[rng.below(std::size(special))]; break;
-            case Weights::listed: weights[e] = spec.listedWeights[e % spec.listedWeights.size()]; break;
+            case Weights::listed: weights[e] = recipe.listedWeights[e % recipe.listedWeights.size()]; break;
         }
-        if (!spec.listedIndices.empty()) {
-            indices[e] = spec.listedIndices[e % spec.listedIndices.size()];
+        if (!recipe.listedIndices.empty()) {
+            indices[e] = recipe.listedIndices[e % recipe.listedIndices.size()];
         } else {
             // A fractional part that the module drops: any index in [k, k + 1) is position k.
             indices[e] = static_cast<double>(1 + rng.below(extent)) + static_cast<double>(rng.next() & 0xFFFF) * 0x1p-16;
         }
     }
-    return {spec.name, std::move(image), tableOf(spec.taps, spec.outLength, weights),
-            tableOf(spec.taps, spec.outLength, indices), zuhost::createScalar(spec.dim)};
+    return {recipe.name, std::move(image), tableOf(recipe.taps, recipe.outLength, weights),
+            tableOf(recipe.taps, recipe.outLength, indices), zuhost::createScalar(recipe.dim)};
 }
 
 constexpr zuClassID kClasses[] = {zuDoubleClass, zuSingleClass, zuInt8Class,  zuUint8Class,
                                   zuInt16Class,  zuUint16Class, zuInt32Class, zuUint32Class,
                                   zuInt64Class,  zuUint64Class, zuLogicalClass};
 
-std::string label(const Spec& s) {
+std::string label(const Recipe& s) {
     std::ostringstream out;
     out << zuhost::className(s.classID) << (s.complex ? "-complex" : "") << "-dim" << (s.dim >= 1.0 && s.dim < 2.0 ? 1 : 2)
         << "-" << s.rows << "x" << s.cols;
@@ -187,13 +187,13 @@ const std::vector<double>& edgeSums() {
     return sums;
 }
 
-std::vector<Spec> allSpecs() {
-    std::vector<Spec> specs;
+std::vector<Recipe> allRecipes() {
+    std::vector<Recipe> recipes;
     u64 seed = 1000;
-    auto add = [&](Spec s, const std::string& family) {
+    auto add = [&](Recipe s, const std::string& family) {
         s.seed = ++seed;
         s.name = family + "/" + label(s);
-        specs.push_back(std::move(s));
+        recipes.push_back(std::move(s));
     };
 
     // Random calls: every class, real and complex, both dimensions, 2-D and
@@ -203,7 +203,7 @@ std::vector<Spec> allSpecs() {
         for (const double dim : {1.0, 2.0}) {
             u64 n = 0;
             for (const u64 k : tapChoices) {
-                Spec s;
+                Recipe s;
                 s.classID = c;
                 s.complex = c != zuLogicalClass && n % 2 == 1;
                 s.rows = 3 + (n * 7) % 19;
@@ -226,7 +226,7 @@ std::vector<Spec> allSpecs() {
     for (const zuClassID c : {zuDoubleClass, zuSingleClass, zuUint8Class, zuInt16Class, zuUint32Class, zuUint64Class}) {
         for (const double dim : {1.0, 2.0}) {
             for (std::size_t n = 0; n < std::size(edges); ++n) {
-                Spec s;
+                Recipe s;
                 s.classID = c;
                 s.dim = dim;
                 const u64 across = edges[n];
@@ -242,7 +242,7 @@ std::vector<Spec> allSpecs() {
     // Larger tables: a dimension-1 column taller than one tile of rows, and
     // more index entries than one chunk's table holds.
     for (const zuClassID c : {zuDoubleClass, zuSingleClass, zuUint8Class, zuInt32Class}) {
-        Spec tall;
+        Recipe tall;
         tall.classID = c;
         tall.dim = 1.0;
         tall.rows = 300;
@@ -250,7 +250,7 @@ std::vector<Spec> allSpecs() {
         tall.taps = 6;
         tall.outLength = 130;
         add(tall, "tiles");
-        Spec many;
+        Recipe many;
         many.classID = c;
         many.dim = 2.0;
         many.rows = 35;
@@ -264,7 +264,7 @@ std::vector<Spec> allSpecs() {
     for (const zuClassID c : {zuDoubleClass, zuSingleClass, zuUint8Class, zuInt16Class}) {
         for (const double dim : {1.0, 2.0}) {
             for (u64 k = 0; k <= 40; ++k) {
-                Spec s;
+                Recipe s;
                 s.classID = c;
                 s.dim = dim;
                 s.rows = 9;
@@ -280,7 +280,7 @@ std::vector<Spec> allSpecs() {
     // 1 * sum for one sum of the list, in many lanes at once.
     for (const zuClassID c : kClasses) {
         for (const double dim : {1.0, 2.0}) {
-            Spec s;
+            Recipe s;
             s.classID = c;
             s.dim = dim;
             s.rows = dim == 1.0 ? 1 : 19;
@@ -303,7 +303,7 @@ std::vector<Spec> allSpecs() {
     const std::vector<double> orderIndices = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0};
     for (const zuClassID c : {zuDoubleClass, zuSingleClass, zuInt32Class, zuUint8Class}) {
         for (const double dim : {1.0, 2.0}) {
-            Spec s;
+            Recipe s;
             s.classID = c;
             s.dim = dim;
             s.values = Values::listed;
@@ -344,7 +344,7 @@ std::vector<Spec> allSpecs() {
     // Special weights (+-0, +-inf, NaN, tiny and huge) over random samples.
     for (const zuClassID c : kClasses) {
         for (const double dim : {1.0, 2.0}) {
-            Spec s;
+            Recipe s;
             s.classID = c;
             s.complex = c == zuDoubleClass || c == zuInt16Class;
             s.dim = dim;
@@ -366,7 +366,7 @@ std::vector<Spec> allSpecs() {
     for (const zuClassID c : {zuInt64Class, zuUint64Class}) {
         for (const double dim : {1.0, 2.0}) {
             for (const double w : {1.0, -1.0, 0.5}) {
-                Spec s;
+                Recipe s;
                 s.classID = c;
                 s.dim = dim;
                 s.values = Values::listed;
@@ -385,35 +385,35 @@ std::vector<Spec> allSpecs() {
 
     // Empty outputs and refused calls.
     for (const zuClassID c : {zuDoubleClass, zuUint16Class}) {
-        Spec noLength;
+        Recipe noLength;
         noLength.classID = c;
         noLength.rows = 4;
         noLength.cols = 3;
         noLength.taps = 2;
         noLength.outLength = 0;
         add(noLength, "empty");
-        Spec noRows = noLength;
+        Recipe noRows = noLength;
         noRows.rows = 0;
         noRows.outLength = 3;
         noRows.dim = 2.0;
         noRows.listedIndices = {1.0};
         add(noRows, "empty");
-        Spec outside = noLength;
+        Recipe outside = noLength;
         outside.outLength = 2;
         outside.listedIndices = {1.0, 5.0};
         add(outside, "refused-index");
     }
-    Spec unlisted;
+    Recipe unlisted;
     unlisted.classID = zuClassID{4};  // an identifier the module does not list
     unlisted.rows = 3;
     unlisted.cols = 2;
     unlisted.listedIndices = {9.0};
     add(unlisted, "refused-class");
-    return specs;
+    return recipes;
 }
 
-const std::vector<Spec>& specs() {
-    static const std::vector<Spec> all = allSpecs();
+const std::vector<Recipe>& recipes() {
+    static const std::vector<Recipe> all = allRecipes();
     return all;
 }
 
@@ -451,9 +451,9 @@ void putElements(std::vector<std::uint8_t>& out, const void* data, u64 count, zu
 
 }  // namespace
 
-std::size_t caseCount() { return specs().size(); }
+std::size_t caseCount() { return recipes().size(); }
 
-GoldenCase makeCase(std::size_t n) { return build(specs().at(n)); }
+GoldenCase makeCase(std::size_t n) { return build(recipes().at(n)); }
 
 std::string digestOf(const zuhost::CallOutcome& outcome) {
     std::vector<std::uint8_t> bytes;
