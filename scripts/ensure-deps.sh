@@ -3,11 +3,11 @@
 # Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|clang|windows|cross-ARCH]...
 set -euo pipefail
 
-declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev)
+declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev)
 # The Python package is part of every build: pybind11 and Debian's interpreter.
 python_build=(python3 python3-dev pybind11-dev python3-numpy)
 # What its tests, example and benchmark import.
-python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr)
+python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr python3-tifffile)
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${python_build[@]}") ;;

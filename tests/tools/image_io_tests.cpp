@@ -139,8 +139,8 @@ TEST(Png, PaletteWithTransparencyBecomesRgba) {
     const Image img = decodePng(bytes, "p.png");
     ASSERT_EQ(img.channels, 4u);
     ASSERT_EQ(img.bitDepth(), 8);
-    const std::vector<std::uint32_t> got = {img.at(0, 0, 2), img.at(0, 0, 3), img.at(0, 1, 0), img.at(0, 1, 3)};
-    EXPECT_EQ(got, (std::vector<std::uint32_t>{255, 128, 255, 255}));
+    const std::vector<double> got = {img.at(0, 0, 2), img.at(0, 0, 3), img.at(0, 1, 0), img.at(0, 1, 3)};
+    EXPECT_EQ(got, (std::vector<double>{255, 128, 255, 255}));
 }
 
 TEST(Jpeg, RoundTripsGrayAndRgbCloselyAndConvertsDeepOrAlphaImagesWithAWarning) {

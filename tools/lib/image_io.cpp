@@ -78,6 +78,9 @@ void validateImage(const Image& image, std::string_view name) {
         fail(name, "cannot write an image with " + std::to_string(image.channels) +
                        " channels (1 to 4 are supported)");
     if (image.empty()) fail(name, "the image holds no samples");
+    if (image.sampleType() != SampleType::uint8 && image.sampleType() != SampleType::uint16)
+        fail(name, "cannot write " + std::string(sampleTypeName(image.sampleType())) +
+                       " samples: this format stores 8- or 16-bit unsigned integers");
 }
 
 // 16-bit PNG rows are big-endian; libpng swaps them to and from the machine's

@@ -27,8 +27,9 @@
 #ifndef AXISWARP_TOOLS_IMAGE_IO_HPP
 #define AXISWARP_TOOLS_IMAGE_IO_HPP
 
+#include "codec_options.hpp"
 #include "image.hpp"
-#include "worker_pool.hpp"
+#include "image_file.hpp"
 #include "tool_error.hpp"
 
 #include <cstddef>
@@ -42,29 +43,8 @@
 
 namespace axiswarp::tools {
 
-enum class ImageFormat { png, jpeg };
-
 // From the extension; throws ToolError naming the file for any other.
 ImageFormat imageFormatFor(const std::filesystem::path& path);
-
-struct ImageReadOptions {
-    std::uint64_t maxPixels = std::uint64_t{1} << 28;     // width * height
-    std::uint64_t maxFileBytes = std::uint64_t{1} << 32;  // encoded size
-    // Where an idle thread of the pool can store decoded bands while the
-    // decoder goes on (band_pipeline.hpp); null decodes on the caller alone.
-    // The samples are the same either way.
-    WorkerPool* pool = nullptr;
-};
-
-struct ImageWriteOptions {
-    int jpegQuality = 90;           // 1..100
-    // 0..9, -1 for zlib's default. Below 9 every row is filtered with the
-    // Sub filter, which is much faster than trying all five; 9 lets libpng
-    // choose per row, for the smallest file.
-    int pngCompressionLevel = -1;
-    // Told about lossy conversions (16 to 8 bits, dropped alpha) for JPEG.
-    std::function<void(const std::string&)> warning;
-};
 
 Image readImage(const std::filesystem::path& path, const ImageReadOptions& options = {});
 // Writes through a temporary file and a rename; the target appears whole or
