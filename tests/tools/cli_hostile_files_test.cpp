@@ -231,13 +231,13 @@ TEST_F(HostileFiles, DamagedAndOversizedImagesAreRefusedAndNothingIsWritten) {
         {"too-wide.png", bytesOf(pngClaiming(0x80000000u, 4)), "invalid PNG data"},
         {"zero-height.jpg", bytesOf(jpegClaiming(16, 0)), "invalid JPEG data"},
         {"bad-depth.png", bytesOf(pngClaiming(4, 4, 7)), "invalid PNG data"},
-        {"magic.png", bytesOf(text("GIF89a, not a PNG")), "not a PNG file"},
-        {"magic.jpg", bytesOf(png), "not a JPEG file (its content is PNG)"},
+        {"magic.png", bytesOf(text("GIF89a, not a PNG")), "is a GIF file, which is not supported"},
+        {"anim.webp", bytesOf(text(std::string("RIFF\x10\0\0\0WEBPVP8 ", 16))), "is a WebP file, which is not supported"},
+        {"noise.png", bytesOf(text("\x89PNX not quite")), "not an image file the tool reads"},
         {"empty.png", bytesOf({}), "the file is empty"},
         {"sparse.png", sparse(png, (std::uint64_t{5} << 30) - png.size()), "the file has 5368709120 bytes, more than the limit of 4294967296"},
         {"fifo.png", makeFifo, "is not a regular file"},
         {"folder.png", makeFolder, "is a folder"},
-        {"image.gif", bytesOf(png), "unsupported image format '.gif'"},
     };
     for (const InputCase& c : cases) {
         SCOPED_TRACE(c.file);

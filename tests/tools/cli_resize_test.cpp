@@ -98,7 +98,7 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
         {{"resize", "good.png", "-o", "out.png"}, "give the output size"},
         {{"resize", "good.png", "--scale", "0.5"}, "give the output"},
         {{"resize", "good.png", "--scale", "0.5", "-o", "no/such/folder/out.png"}, "no/such/folder"},
-        {{"resize", "good.png", "--scale", "0.5", "-o", "out.gif"}, "unsupported image format '.gif'"},
+        {{"resize", "good.png", "--scale", "0.5", "-o", "out.gif"}, "the image format '.gif' is not supported; supported: PNG"},
         {{"resize", "good.png", "good.png", "--scale", "0.5", "-o", "out.png"}, "use --out-dir"},
         {{"resize", "good.png", "--scale", "0.5", "-o", "good.png"}, "would replace the input"},
         {{"resize", "good.png", "--scale", "0.5", "--out-dir", "."}, "would replace the input"},
