@@ -3,7 +3,7 @@
 # Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|clang|windows|cross-ARCH]...
 set -euo pipefail
 
-declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev)
+declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev liblcms2-dev)
 # The Python package is part of every build: pybind11 and Debian's interpreter.
 python_build=(python3 python3-dev pybind11-dev python3-numpy)
 # What its tests, example and benchmark import.

@@ -174,7 +174,7 @@ py::array resizeImageArray(const NativeModule& module, py::array_t<T, py::array:
     {
         py::gil_scoped_release unlocked;
         const tools::ResizePlan plan = tools::planResize(in, out, options.filter);
-        result = tools::resizeImage(module.host(), image, plan, options.precise);
+        result = tools::resizeImage(module.host(), image, plan, options);
     }
     std::vector<py::ssize_t> shape{outHeight, outWidth};
     if (array.ndim() == 3) shape.push_back(array.shape(2));

@@ -64,8 +64,8 @@ TEST_F(CliResize, HelpExplainsEveryOptionWithExamples) {
     };
     const std::vector<Case> cases{
         {"resize", {"--output", "--out-dir", "--scale", "--size", "--width", "--height", "--kernel",
-                    "--no-antialias", "--border", "--precise", "--quality", "--jobs", "--module",
-                    "axiswarp resize "}},
+                    "--no-antialias", "--border", "--precise", "--linear", "sRGB", "--no-auto-orient",
+                    "--strip", "--compression", "--quality", "--jobs", "--module", "axiswarp resize "}},
         {"tables", {"--output", "--scale", "--kernel", "--no-antialias", "--border", "axiswarp tables "}},
         {"demo", {"--out", "--module", "axiswarp demo"}},
     };
@@ -259,6 +259,24 @@ TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {
         EXPECT_EQ(out.height, c.height);
         EXPECT_EQ(out.channels, c.channels);
         EXPECT_EQ(out.bitDepth(), c.depth);
+    }
+}
+
+// Averaging the codes of a black and a white pixel gives 128; averaging
+// their light gives half the light, 188 in sRGB codes.
+TEST_F(CliResize, LinearAveragesLightInsteadOfCodes) {
+    Image pair = Image::blank(2, 1, 3, 8);
+    for (std::uint32_t k = 0; k < 3; ++k) pair.set(0, 1, k, 255);
+    writeImage(work() / "pair.png", pair);
+    for (const auto& [flags, expected] : {std::pair{std::vector<std::string>{}, 128.0},
+                                          std::pair{std::vector<std::string>{"--linear"}, 188.0},
+                                          std::pair{std::vector<std::string>{"--linear", "--precise"}, 188.0}}) {
+        std::vector<std::string> args{"resize", "pair.png", "--size", "1x1", "--kernel", "box", "-o", "one.png"};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const RunResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Image one = readImage(work() / "one.png");
+        for (std::uint32_t k = 0; k < 3; ++k) EXPECT_EQ(one.at(0, 0, k), expected) << ::testing::PrintToString(flags);
     }
 }
 

@@ -20,6 +20,12 @@ using axiswarp::testing::ModuleTest;
 
 using axiswarp::testing::errorOf;
 
+ResampleOptions precisely(bool precise) {
+    ResampleOptions options;
+    options.precise = precise;
+    return options;
+}
+
 TEST(ResizeSize, TargetSizesFollowTheRequest) {
     using Mode = SizeRequest::Mode;
     struct Case {
@@ -121,7 +127,7 @@ TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
                             return (20 * i + 9 * j + 25 * k + 3) * unit + (depth == 16 ? 7 * i : 0);
                         });
                         const ResizePlan plan = planResize(s.in, s.out, {kernel, antialias, Border::symmetric});
-                        const Image got = resizeImage(module(), image, plan, precise);
+                        const Image got = resizeImage(module(), image, plan, precisely(precise));
 
                         const double top = depth == 8 ? 255.0 : 65535.0;
                         TableRequest rowRequest{s.in.height, s.out.height, 0.0, {kernel, antialias, Border::symmetric}};
@@ -170,7 +176,7 @@ TEST_F(ResizeThroughModule, ConstantImagesStayExactlyConstant) {
                                                           });
                             FilterChoice filter;
                             filter.kernel = kernel;
-                            const Image got = resizeImage(module(), image, planResize(s.in, s.out, filter), precise);
+                            const Image got = resizeImage(module(), image, planResize(s.in, s.out, filter), precisely(precise));
                             ASSERT_EQ(got.channels, channels);
                             for (std::uint32_t k = 0; k < channels; ++k)
                                 for (std::uint32_t j = 0; j < got.width; ++j)
@@ -200,7 +206,7 @@ TEST_F(ResizeThroughModule, TransparentPixelsLeaveNoFringe) {
                     });
                     FilterChoice filter;
                     filter.kernel = kernel;
-                    const Image got = resizeImage(module(), image, planResize({18, 15}, out, filter), false);
+                    const Image got = resizeImage(module(), image, planResize({18, 15}, out, filter), {});
                     std::uint32_t partial = 0;
                     for (std::uint32_t j = 0; j < got.width; ++j)
                         for (std::uint32_t i = 0; i < got.height; ++i) {
@@ -215,7 +221,7 @@ TEST_F(ResizeThroughModule, TransparentPixelsLeaveNoFringe) {
 
 TEST_F(ResizeThroughModule, AnImageThatDoesNotMatchThePlanIsRefused) {
     const Image image = Image::blank(4, 3, 1, 8);
-    EXPECT_NE(errorOf([&] { resizeImage(module(), image, planResize({3, 4}, {2, 2}, {}), false); })
+    EXPECT_NE(errorOf([&] { resizeImage(module(), image, planResize({3, 4}, {2, 2}, {}), {}); })
                   .find("the resize plan is for 3x4"),
               std::string::npos);
 }
@@ -250,10 +256,10 @@ TEST_F(ResizeThroughModule, SplitPassesGiveTheBitsOfWholeCalls) {
             EXPECT_GT(partsForPass(pass.tables.taps * rows * cols * c.channels, 2), 1u)
                 << "pass along " << pass.dim << " is not split: the case tests nothing";
         }
-        const Image whole = resizeImage(module(), image, plan, c.precise);
+        const Image whole = resizeImage(module(), image, plan, precisely(c.precise));
         for (const unsigned threads : {2u, 3u, 5u}) {
             WorkerPool pool(threads);
-            const Image split = resizeImage(module(), image, plan, c.precise, &pool);
+            const Image split = resizeImage(module(), image, plan, precisely(c.precise), &pool);
             EXPECT_TRUE(split == whole) << threads << " threads";
         }
     }
@@ -285,7 +291,7 @@ TEST_F(ResizeThroughModule, AFailingPartFailsTheImageAndLeavesNothing) {
             }
             WorkerPool pool(threads);
             try {
-                resizeImage(module(), image, plan, false, &pool);
+                resizeImage(module(), image, plan, {}, &pool);
                 ADD_FAILURE() << "the bad index was not refused";
             } catch (const zuhost::HostError& error) {
                 EXPECT_EQ(error.identifier(), "Ovela:axisWarp:indexOutOfRange");

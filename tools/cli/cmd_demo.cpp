@@ -70,7 +70,7 @@ DemoResult runOne(const zuhost::Module& module, const tools::Image& source, tool
     const tools::ResizePlan plan = tools::planResize(in, out, filter);
     tools::Image image;
     try {
-        image = tools::resizeImage(module, source, plan, false);
+        image = tools::resizeImage(module, source, plan, {});
     } catch (const zuhost::HostError& error) {
         std::cerr << "axiswarp: demo: " << error.what() << '\n';
         throw Exit{kExitModuleError};

@@ -1,9 +1,10 @@
-// axiswarp resize: resize PNG and JPEG files with two module calls each,
-// several files in parallel.
+// axiswarp resize: resize PNG, JPEG and TIFF files with two module calls per
+// page, several files in parallel.
 #include "commands.hpp"
 #include "option_checks.hpp"
 
 #include "atomic_file.hpp"
+#include "icc_profile.hpp"
 #include "image_io.hpp"
 #include "resample_tables.hpp"
 #include "resize_pipeline.hpp"
@@ -53,6 +54,10 @@ struct ResizeOptions {
     std::string border = "symmetric";
     bool noAntialias = false;
     bool precise = false;
+    bool linear = false;
+    bool strip = false;
+    bool noAutoOrient = false;
+    std::string compression;  // empty: as the input
     int quality = 90;
     unsigned jobs = 0;  // 0: one per core
     std::string module;
@@ -195,7 +200,17 @@ struct Settings {
     tools::ResampleOptions resample;
     tools::ImageReadOptions read;
     tools::ImageWriteOptions write;
+    bool strip = false;
 };
+
+// What to keep of the input's metadata.
+tools::ImageMetadata keptMetadata(tools::ImageMetadata metadata, bool strip) {
+    if (strip) {
+        metadata.iccProfile.clear();
+        metadata.exif.clear();
+    }
+    return metadata;
+}
 
 // The exit status for one file.
 int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings& settings,
@@ -203,40 +218,57 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
     const std::string input = job.input.string();
     const std::string output = job.output.string();
     try {
-        tools::Image image;
+        const tools::ImageFormat outFormat = tools::imageFormatFor(job.output);
+        tools::ImageFile file;
         try {
             tools::ImageReadOptions read = settings.read;
             read.pool = &pool;  // an idle thread stores decoded bands meanwhile
-            image = tools::readImage(job.input, read);
+            file = tools::readImageFile(job.input, read);
         } catch (const tools::LimitError& error) {
             if (error.kind() != tools::LimitError::Kind::imagePixels) throw;
             throw tools::ToolError(std::string(error.what()) + " (raise it with --max-pixels)");
         }
+        const tools::Image& first = file.pages.front();
+        // Refused before any work: what the output's format cannot hold.
+        tools::checkEncodable(outFormat, first.sampleType(), file.pages.size(), output);
         tools::ResizePlan plan;
         try {
-            const tools::ImageSize in{image.width, image.height};
+            const tools::ImageSize in{first.width, first.height};
             plan = tools::planResize(in, tools::targetSize(in, settings.size),
                                      settings.resample.filter);
         } catch (const tools::ToolError& error) {
             throw tools::ToolError(input + ": " + error.what());
         }
-        tools::AtomicFile file(job.output);
-        tools::Image result;
-        try {
-            result = tools::resizeImage(module, image, plan, settings.resample.precise, &pool);
-        } catch (const zuhost::HostError& error) {
-            reporter.message(input + ": " + error.what());
-            return kExitModuleError;
+        if (settings.resample.linear && !file.metadata.iccProfile.empty() &&
+            !tools::isSrgbProfile(file.metadata.iccProfile)) {
+            const std::optional<std::string> name = tools::iccDescription(file.metadata.iccProfile);
+            reporter.message("warning: " + input + ": its colour profile" +
+                             (name ? " '" + *name + "'" : std::string()) +
+                             " is not sRGB, and --linear decodes the samples as sRGB");
         }
-        image = tools::Image();  // the input's memory is not needed any more
+        tools::AtomicFile target(job.output);
+        tools::ImageFile result;
+        result.metadata = keptMetadata(std::move(file.metadata), settings.strip);
+        result.compression = file.compression;
+        result.pages.reserve(file.pages.size());
+        // Every page by the same plan; each input page is let go once done.
+        for (std::size_t p = 0; p < file.pages.size(); ++p) {
+            try {
+                result.pages.push_back(
+                    tools::resizeImage(module, file.pages[p], plan, settings.resample, &pool));
+            } catch (const zuhost::HostError& error) {
+                reporter.message(input + (file.pages.size() > 1 ? " (page " + std::to_string(p + 1) + ")" : "") +
+                                 ": " + error.what());
+                return kExitModuleError;
+            } catch (const tools::ToolError& error) {
+                throw tools::ToolError(input + ": " + error.what());
+            }
+            file.pages[p] = tools::Image();
+        }
         tools::ImageWriteOptions write = settings.write;
         write.warning = [&reporter](const std::string& text) { reporter.message("warning: " + text); };
-        const std::vector<std::byte> bytes =
-            tools::imageFormatFor(job.output) == tools::ImageFormat::png
-                ? tools::encodePng(result, output, write)
-                : tools::encodeJpeg(result, output, write);
-        file.write(bytes);
-        file.commit();
+        target.write(tools::encodeImageFile(result, outFormat, output, write));
+        target.commit();
         return kExitOk;
     } catch (const std::bad_alloc&) {
         reporter.message(input + ": out of memory");
@@ -255,8 +287,13 @@ void runResize(const ResizeOptions& options) {
     settings.resample.filter.border = tools::parseBorder(options.border);
     settings.resample.filter.antialias = !options.noAntialias;
     settings.resample.precise = options.precise;
+    settings.resample.linear = options.linear;
+    settings.strip = options.strip;
     settings.write.jpegQuality = options.quality;
+    if (!options.compression.empty())
+        settings.write.tiffCompression = tools::parseTiffCompression(options.compression);
     settings.read.maxPixels = options.maxPixels;
+    settings.read.autoOrient = !options.noAutoOrient;
     const std::vector<FileJob> jobs = planFiles(options);
 
     const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
@@ -342,6 +379,20 @@ void registerResizeCommand(CLI::App& app) {
     resize->add_flag("--precise", options->precise,
                      "Resample in double and round once at the end (always so for images with "
                      "alpha); by default each pass rounds to the image's own class");
+    resize->add_flag("--linear", options->linear,
+                     "Resample in linear light: decode the sRGB curve, resize in double, encode "
+                     "once. Keeps fine detail from darkening. Assumes the samples are sRGB "
+                     "(warns when the file's colour profile is another)");
+    resize->add_flag("--no-auto-orient", options->noAutoOrient,
+                     "Keep the stored orientation; by default the EXIF (or TIFF) orientation "
+                     "is applied, so that the output is upright and says orientation 1");
+    resize->add_flag("--strip", options->strip,
+                     "Drop the colour profile and EXIF; by default both are kept, byte for byte");
+    resize->add_option("--compression", options->compression,
+                       "Compression of TIFF outputs: none, lzw or deflate (default: the input's, "
+                       "none for PNG and JPEG inputs)")
+        ->type_name("C")
+        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
     resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
         ->type_name("Q")
         ->check(CLI::Range(1, 100))

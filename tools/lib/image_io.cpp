@@ -103,12 +103,28 @@ ImageFile decodeImageFile(std::span<const std::byte> bytes, std::string_view nam
     return file;
 }
 
+void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name) {
+    if (format == ImageFormat::tiff) return;
+    const char* what = format == ImageFormat::png ? "PNG" : "JPEG";
+    if (pages > 1)
+        failCodec(name, "the image has " + std::to_string(pages) + " pages, and " + what +
+                            " holds one; write it as .tif");
+    if (type != SampleType::uint8 && type != SampleType::uint16)
+        failCodec(name, "the image has " + std::string(sampleTypeName(type)) + " samples, and " + what +
+                            " stores 8- or 16-bit unsigned integers; write it as .tif");
+}
+
+TiffCompression parseTiffCompression(std::string_view text) {
+    if (text == "none") return TiffCompression::none;
+    if (text == "lzw") return TiffCompression::lzw;
+    if (text == "deflate") return TiffCompression::deflate;
+    throw ToolError("unknown compression '" + std::string(text) + "' (use none, lzw or deflate)");
+}
+
 std::vector<std::byte> encodeImageFile(const ImageFile& file, ImageFormat format,
                                        std::string_view name, const ImageWriteOptions& options) {
     if (file.pages.empty()) failCodec(name, "there is no image to write");
-    if (file.pages.size() > 1 && format != ImageFormat::tiff)
-        failCodec(name, "the image has " + std::to_string(file.pages.size()) +
-                            " pages, and only TIFF holds more than one; write it as .tif");
+    checkEncodable(format, file.pages.front().sampleType(), file.pages.size(), name);
     switch (format) {
         case ImageFormat::png: return encodePng(file.pages.front(), name, options);
         case ImageFormat::jpeg: return encodeJpeg(file.pages.front(), name, options);

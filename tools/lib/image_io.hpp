@@ -32,6 +32,14 @@ ImageFormat imageFormatFor(const std::filesystem::path& path);
 // From the first bytes; nullopt when they are none of the formats read.
 std::optional<ImageFormat> sniffImageFormat(std::span<const std::byte> bytes) noexcept;
 
+// Throws ToolError naming the output when `format` cannot hold pages of this
+// sample type, or this many pages: PNG and JPEG hold one page of 8- or
+// 16-bit unsigned samples (JPEG reduces 16 bits to 8), TIFF any.
+void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name);
+
+// "none", "lzw", "deflate"; ToolError for any other.
+TiffCompression parseTiffCompression(std::string_view text);
+
 // The file in memory, through the codec its content calls for.
 ImageFile decodeImageFile(std::span<const std::byte> bytes, std::string_view name,
                           const ImageReadOptions& options = {});

@@ -1,5 +1,6 @@
 #include "resize_pipeline.hpp"
 
+#include "srgb_transfer.hpp"
 #include "table_arrays.hpp"
 #include "tool_error.hpp"
 
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -123,15 +125,6 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
     return result;
 }
 
-// The module's own rounding: add one half and truncate, saturating.
-template <class T>
-T roundSample(double value) {
-    constexpr double top = std::numeric_limits<T>::max();
-    if (!(value >= 0.0)) return 0;  // negatives and NaN
-    if (value >= top) return std::numeric_limits<T>::max();
-    return static_cast<T>(value + 0.5);
-}
-
 Image resizeInClass(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
                     WorkerPool* pool) {
     const zuArray* input = &image.hostArray();
@@ -146,9 +139,34 @@ Image resizeInClass(const zuhost::Module& module, const Image& image, const Resi
     return Image::adopt(std::move(array));
 }
 
+// The samples of one plane into doubles: as they are, or in linear light.
+template <class T>
+void planeToDouble(const T* samples, std::uint64_t count, bool linear, double* out) {
+    if (!linear) {
+        for (std::uint64_t p = 0; p < count; ++p) out[p] = static_cast<double>(samples[p]);
+        return;
+    }
+    if constexpr (sizeof(T) <= 2 && std::is_unsigned_v<T>) {
+        const std::vector<double>& table = srgbDecodingTable<T>();
+        for (std::uint64_t p = 0; p < count; ++p) out[p] = table[samples[p]];
+    } else {
+        const double scale = nominalMax(sampleTypeFor<T>());
+        for (std::uint64_t p = 0; p < count; ++p)
+            out[p] = srgbToLinear(static_cast<double>(samples[p]) / scale);
+    }
+}
+
+// One finished double into the output type, from linear light if asked.
+template <class T>
+T storeResult(double value, bool linear) {
+    if (linear) value = linearToSrgb(value) * nominalMax(sampleTypeFor<T>());
+    return storeSample<T>(value);
+}
+
 template <class T>
 Image resizeInDouble(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                     std::span<const T> samples, WorkerPool* pool) {
+                     bool linear, WorkerPool* pool) {
+    const std::span<const T> samples = image.samples<T>();
     const std::uint64_t channels = image.channels;
     const bool alpha = hasAlpha(image);
     const std::uint64_t alphaPlane = channels - 1;
@@ -159,12 +177,16 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
     double* data = static_cast<double*>(array->realData);
     const std::uint64_t plane = std::uint64_t{image.height} * image.width;
     for (std::uint64_t k = 0; k < channels; ++k) {
-        for (std::uint64_t p = 0; p < plane; ++p) {
-            double value = samples[k * plane + p];
-            // Both factors are integers below 2^16, so the product is exact.
-            if (alpha && k < colourPlanes) value *= samples[alphaPlane * plane + p];
-            data[k * plane + p] = value;
-        }
+        // Alpha is a coverage, never a light level: it is not decoded.
+        planeToDouble(samples.data() + k * plane, plane, linear && k < colourPlanes, data + k * plane);
+    }
+    if (alpha) {
+        // For samples of up to 16 bits both factors are integers below 2^16
+        // (or a linear value and such an integer), so the premultiplied value
+        // is exact or one rounding from it.
+        const T* a = samples.data() + alphaPlane * plane;
+        for (std::uint64_t k = 0; k < colourPlanes; ++k)
+            for (std::uint64_t p = 0; p < plane; ++p) data[k * plane + p] *= static_cast<double>(a[p]);
     }
 
     std::uint64_t rows = image.height;
@@ -174,23 +196,24 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
         (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
     }
 
-    Image out = Image::allocate(plan.out.width, plan.out.height, image.channels, image.bitDepth());
-    T* target = sizeof(T) == 1 ? reinterpret_cast<T*>(out.samples8().data())
-                               : reinterpret_cast<T*>(out.samples16().data());
+    Image out = Image::allocate(plan.out.width, plan.out.height, image.channels, image.sampleType());
+    T* target = out.samples<T>().data();
     const double* result = static_cast<const double*>(array->realData);
     const std::uint64_t outPlane = rows * cols;
     if (!alpha) {
-        for (std::uint64_t e = 0; e < channels * outPlane; ++e) target[e] = roundSample<T>(result[e]);
+        for (std::uint64_t e = 0; e < channels * outPlane; ++e) target[e] = storeResult<T>(result[e], linear);
         return out;
     }
     for (std::uint64_t p = 0; p < outPlane; ++p) {
         const double a = result[alphaPlane * outPlane + p];
-        const T roundedAlpha = roundSample<T>(a);
-        target[alphaPlane * outPlane + p] = roundedAlpha;
-        // A rounded alpha of at least 1 means a >= 1/2, so the division is safe.
+        const T storedAlpha = storeSample<T>(a);
+        target[alphaPlane * outPlane + p] = storedAlpha;
+        // A stored alpha above 0 means a >= 1/2 for the integer types and
+        // a > 0 for the floats, so the division is safe. Where nothing is
+        // left to see, the colour is 0.
         for (std::uint64_t k = 0; k < colourPlanes; ++k) {
             target[k * outPlane + p] =
-                roundedAlpha == 0 ? T{0} : roundSample<T>(result[k * outPlane + p] / a);
+                storedAlpha > T{0} ? storeResult<T>(result[k * outPlane + p] / a, linear) : T{0};
         }
     }
     return out;
@@ -261,27 +284,32 @@ ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter) {
 
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
 
-bool usesDoublePath(const Image& image, bool precise) noexcept {
-    return precise || hasAlpha(image);
+bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept {
+    if (options.linear || hasAlpha(image)) return true;
+    // A double image's own class path already is the double path.
+    return options.precise && image.sampleType() != SampleType::float64;
 }
 
 Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                  bool precise, WorkerPool* pool) {
+                  const ResampleOptions& options, WorkerPool* pool) {
     if (image.width != plan.in.width || image.height != plan.in.height)
         throw ToolError("the image is " + sizeText(image.width, image.height) +
                         ", the resize plan is for " + sizeText(plan.in.width, plan.in.height));
     if (image.empty()) throw ToolError("the image holds no samples");
-    if (!usesDoublePath(image, precise)) return resizeInClass(module, image, plan, pool);
-    return image.visitSamples([&](auto samples) {
-        using T = typename decltype(samples)::value_type;
-        return resizeInDouble<T>(module, image, plan, samples, pool);
+    const SampleType type = image.sampleType();
+    if (options.linear && isSigned(type) && !isFloat(type))
+        throw ToolError("linear light needs unsigned integer or float samples, and the image has " +
+                        std::string(sampleTypeName(type)) + " samples");
+    if (!usesDoublePath(image, options)) return resizeInClass(module, image, plan, pool);
+    return withSampleType(type, [&](auto zero) {
+        return resizeInDouble<decltype(zero)>(module, image, plan, options.linear, pool);
     });
 }
 
 Image resize(const zuhost::Module& module, const Image& image, ImageSize out,
              const ResampleOptions& options, WorkerPool* pool) {
     const ImageSize in{image.width, image.height};
-    return resizeImage(module, image, planResize(in, out, options.filter), options.precise, pool);
+    return resizeImage(module, image, planResize(in, out, options.filter), options, pool);
 }
 
 unsigned partsForPass(std::uint64_t work, unsigned threads) noexcept {

@@ -9,18 +9,27 @@
 // second pass works on the smaller intermediate; equal ratios go rows first.
 //
 // Sample paths:
-//   class path    the image's own class (uint8 or uint16) goes through both
-//                 calls; the module rounds after each pass.
+//   class path    the image's own class (uint8 ... int32, single, double)
+//                 goes through both calls; the module rounds after each pass.
 //   double path   the samples become doubles, both calls work in double, and
 //                 the result is rounded to the image's class once at the end.
 //                 Images with alpha (2 or 4 channels) always take it: colour is
 //                 multiplied by alpha before resampling and divided by the
 //                 resampled alpha afterwards, so fully transparent pixels,
 //                 whatever colour they hold, add nothing to their neighbours.
-//                 Other images take it on request (`precise`).
-// The final rounding is the module's own rule: add one half and truncate, with
-// values below 0 (or NaN) giving 0 and values above the class maximum giving
-// the maximum. A pixel whose rounded alpha is 0 gets colour 0.
+//                 Other images take it on request (`precise`, or `linear`).
+//   linear light  (`linear`) the colour samples are taken as sRGB-encoded:
+//                 each is scaled to 0..1 by the type's maximum (floats are
+//                 used as they are), decoded through the sRGB curve to linear
+//                 light, premultiplied there, resampled, and encoded through
+//                 the curve once at the end. Averaging light instead of codes
+//                 keeps fine detail from darkening: a black and a white pixel
+//                 average to 188 in 8 bits, not 128. Alpha is not decoded.
+//                 Signed integer images are refused.
+// The final rounding is the module's own rule (storeSample in image.hpp): add
+// one half (minus one half below zero for signed types) and truncate,
+// saturating at the type's limits, NaN giving 0; floats round to nearest. A
+// pixel whose stored alpha is 0 or less gets colour 0.
 #ifndef AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
 #define AXISWARP_TOOLS_RESIZE_PIPELINE_HPP
 
@@ -64,6 +73,7 @@ ImageSize targetSize(ImageSize in, const SizeRequest& request);
 struct ResampleOptions {
     FilterChoice filter;
     bool precise = false;  // double path for images without alpha too
+    bool linear = false;   // resample in linear light (sRGB decoded), on the double path
 };
 
 struct ResizePass {
@@ -81,7 +91,7 @@ ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
 
 bool hasAlpha(const Image& image) noexcept;
 // Whether resizeImage takes the double path for this image.
-bool usesDoublePath(const Image& image, bool precise) noexcept;
+bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept;
 
 // Runs the plan on the image. Throws zuhost::HostError for a module failure
 // (or a result of the wrong class or shape, with an empty identifier),
@@ -98,8 +108,9 @@ bool usesDoublePath(const Image& image, bool precise) noexcept;
 // computed by the same arithmetic whatever the split, so the result is bit
 // for bit that of one call per pass. If any part fails, the pass fails with
 // the error of the first failing part, and everything it made is released.
+// Only the sample path of `options` is used; the filter is the plan's.
 Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                  bool precise, WorkerPool* pool = nullptr);
+                  const ResampleOptions& options, WorkerPool* pool = nullptr);
 
 // The whole job on an image in memory: the output size, the plan, the module
 // calls. What the tool's resize subcommand does between decoding and encoding.
