@@ -93,13 +93,22 @@ def resize_axis(array, axis, weights, indices):
     return out if fortran else out.T
 
 
-def _uses_image_pipeline(a: np.ndarray, precise: bool) -> bool:
+_IMAGE_DTYPES = tuple(np.dtype(t) for t in ("uint8", "uint16", "uint32", "int8", "int16", "int32",
+                                              "float32", "float64"))
+
+
+def _is_image(a: np.ndarray) -> bool:
     channels = a.shape[2] if a.ndim == 3 else 1
-    alpha = a.ndim == 3 and channels in (2, 4)
-    return a.dtype in (np.uint8, np.uint16) and a.ndim in (2, 3) and 1 <= channels <= 4 and (precise or alpha)
+    return a.dtype in _IMAGE_DTYPES and a.ndim in (2, 3) and 1 <= channels <= 4
 
 
-def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False):
+def _uses_image_pipeline(a: np.ndarray, precise: bool, linear: bool) -> bool:
+    alpha = a.ndim == 3 and a.shape[2] in (2, 4)
+    return _is_image(a) and (precise or alpha or linear)
+
+
+def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False,
+           linear=False):
     """Resize the leading two axes (rows, columns) of an array, as ``axiswarp resize`` does.
 
     ``shape`` is ``(rows, columns)`` of the result; further axes, such as
@@ -110,14 +119,19 @@ def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", 
     * Class path: each pass is one module call in the array's own class, the
       module rounding after each pass. Any dtype and any number of trailing
       axes; no copy of a contiguous input.
-    * Double path, for ``uint8``/``uint16`` images of 1 to 4 channels that have
-      alpha (2 or 4 channels) or ask for ``precise``: samples are resampled in
-      double, colour premultiplied by alpha, and rounded once at the end. It
-      runs the command line's own pipeline on a borrowed view of a
-      Fortran-ordered input (a C-ordered one is copied once into that order).
+    * Double path, for images (2 or 3 axes, 1 to 4 channels, a dtype among
+      uint8/16/32, int8/16/32, float32/64) that have alpha (2 or 4 channels)
+      or ask for ``precise`` or ``linear``: samples are resampled in double,
+      colour premultiplied by alpha, and rounded once at the end. It runs the
+      command line's own pipeline on a borrowed view of a Fortran-ordered
+      input (a C-ordered one is copied once into that order).
+    * ``linear``: the colour samples are taken as sRGB-encoded (integers
+      scaled by their type's maximum, floats as they are), resampled in
+      linear light and encoded once at the end, as ``--linear`` does.
+      Signed integer images are refused.
 
-    ``precise`` applies to ``uint8`` and ``uint16`` images of 1 to 4 channels
-    only; asking for it with another array raises ValueError.
+    ``precise`` and ``linear`` apply to such images only; asking for them
+    with another array raises ValueError.
     """
     a = np.asarray(array)
     check_dtype(a.dtype, "array")
@@ -129,11 +143,12 @@ def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", 
         raise TypeError(f"shape must be (rows, columns), not {shape!r}") from None
     rows = _length(rows, "rows")
     cols = _length(cols, "columns")
-    if _uses_image_pipeline(a, precise):
+    if _uses_image_pipeline(a, precise, linear):
         return _loaded().resize_image(np.asfortranarray(a), rows, cols, str(kernel), bool(antialias),
-                                      str(border), bool(precise))
-    if precise:
-        raise ValueError("precise applies to uint8 and uint16 images of 1 to 4 channels, "
+                                      str(border), bool(precise), bool(linear))
+    if precise or linear:
+        raise ValueError(f"{'precise' if precise else 'linear'} applies to images of 1 to 4 channels "
+                         "of uint8/16/32, int8/16/32 or float32/64 samples, "
                          f"not a {a.dtype} array of shape {a.shape}")
     for dim, weights, indices in plan(a.shape[:2], (rows, cols), kernel=kernel, antialias=antialias,
                                       border=border):

@@ -106,7 +106,8 @@ def resize_axis(x, axis, weights, indices, *, chunks=None):
 
 
 def _premultiply(block, alpha):
-    # Products of two integers below 2^16: exact in double.
+    # For samples of up to 16 bits, products of two integers below 2^16:
+    # exact in double. Wider ones round once, as the command line's do.
     values = block.astype(np.float64)
     if alpha:
         values[..., :-1] *= block[..., -1:]
@@ -114,11 +115,17 @@ def _premultiply(block, alpha):
 
 
 def _round_samples(values, dtype):
-    # The module's rule, as the command line's final rounding applies it: add
-    # one half and truncate; below 0 or NaN gives 0, from the maximum on the maximum.
-    top = float(np.iinfo(dtype).max)
+    # The module's rule, as the command line's final rounding applies it:
+    # integers add one half (minus one half below zero) and truncate,
+    # saturating at the type's limits, NaN giving 0; floats round to nearest.
+    if np.issubdtype(dtype, np.floating):
+        with np.errstate(over="ignore"):
+            return values.astype(dtype)
+    info = np.iinfo(dtype)
+    lo, top = float(info.min), float(info.max)
     with np.errstate(invalid="ignore"):
-        rounded = np.where(values >= 0.0, np.where(values >= top, top, np.floor(values + 0.5)), 0.0)
+        rounded = np.where(values >= 0.0, np.floor(values + 0.5), np.ceil(values - 0.5))
+        rounded = np.where(np.isnan(values), 0.0, np.clip(rounded, lo, top))
     return rounded.astype(dtype)
 
 
@@ -127,9 +134,10 @@ def _unpremultiply(block, dtype, alpha):
         return _round_samples(block, dtype)
     a = block[..., -1:]
     rounded_alpha = _round_samples(a, dtype)
-    # A rounded alpha of at least 1 means a >= 1/2, so the division is safe.
+    # A stored alpha above 0 means a >= 1/2 for integers and a > 0 for
+    # floats, so the division is safe.
     with np.errstate(divide="ignore", invalid="ignore"):
-        colour = np.where(rounded_alpha == 0, 0, _round_samples(block[..., :-1] / a, dtype))
+        colour = np.where(rounded_alpha > 0, _round_samples(block[..., :-1] / a, dtype), 0)
     return np.concatenate([colour.astype(dtype), rounded_alpha], axis=-1)
 
 
@@ -139,9 +147,10 @@ def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", prec
     The same tables, pass order and sample paths as ``axiswarp.resize`` and
     the command line, so the result equals ``axiswarp.resize(x.compute(),
     shape, ...)`` byte for byte: the class path for any dtype, and for
-    ``uint8``/``uint16`` images with alpha (2 or 4 channels) or with
-    ``precise`` the double path, premultiplied by alpha, rounded once at the
-    end (the channel axis is then kept in one chunk). ``chunks`` gives the
+    images (1 to 4 channels of uint8/16/32, int8/16/32 or float32/64) with
+    alpha (2 or 4 channels) or with ``precise`` the double path,
+    premultiplied by alpha, rounded once at the end (the channel axis is
+    then kept in one chunk). Linear-light resizing is not offered here. ``chunks`` gives the
     output chunks along rows and columns: one int for both, a pair
     ``(rows, columns)`` of ints or tuples, or None for chunks at the input's
     relative positions (which may be irregular; zarr stores want regular ones).
@@ -150,12 +159,13 @@ def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", prec
     check_dtype(x.dtype, "x")
     if x.ndim < 2:
         raise ValueError(f"x: resize needs at least two axes (rows, columns), not {x.ndim}")
-    image = x.dtype in (np.uint8, np.uint16) and x.ndim in (2, 3) and 1 <= (x.shape[2] if x.ndim == 3 else 1) <= 4
+    image = _resize._is_image(x)
     alpha = image and x.ndim == 3 and x.shape[2] in (2, 4)
     if precise and not image:
-        raise ValueError("precise applies to uint8 and uint16 images of 1 to 4 channels, "
-                         f"not a {x.dtype} array of shape {x.shape}")
-    double_path = image and (alpha or precise)
+        raise ValueError("precise applies to images of 1 to 4 channels of uint8/16/32, int8/16/32 "
+                         f"or float32/64 samples, not a {x.dtype} array of shape {x.shape}")
+    # float64 without alpha: its class path already is the double path.
+    double_path = image and (alpha or (precise and x.dtype != np.float64))
     dtype = x.dtype
     if double_path:
         if x.ndim == 3:

@@ -149,21 +149,23 @@ std::uint32_t imageLength(py::ssize_t value, const char* what) {
 }
 
 tools::ResampleOptions resampleOptions(const std::string& kernel, bool antialias,
-                                       const std::string& border, bool precise) {
+                                       const std::string& border, bool precise, bool linear) {
     tools::ResampleOptions options;
     options.filter = filterChoice(kernel, antialias, border);
     options.precise = precise;
+    options.linear = linear;
     return options;
 }
 
-// The command line's whole-image resize on a column-major uint8 or uint16
-// array of 1 to 4 channels. The tool's image is a borrowed view of the
-// array's own memory (the resize only reads it), and the result's host
-// array is handed to NumPy: no sample is copied on the way in or out.
+// The command line's whole-image resize on a column-major array of 1 to 4
+// channels of one of the image sample types. The tool's image is a borrowed
+// view of the array's own memory (the resize only reads it), and the
+// result's host array is handed to NumPy: no sample is copied on the way in
+// or out.
 template <class T>
 py::array resizeImageArray(const NativeModule& module, py::array_t<T, py::array::f_style> array,
                            py::ssize_t outHeight, py::ssize_t outWidth, const tools::ResampleOptions& options) {
-    const zuClassID classID = sizeof(T) == 1 ? zuUint8Class : zuUint16Class;
+    const zuClassID classID = tools::classOf(tools::sampleTypeFor<T>());
     std::vector<std::uint64_t> dims(array.shape(), array.shape() + array.ndim());
     const tools::Image image = tools::Image::adopt(zuhost::borrowArray(classID, dims, array.data()));
     const tools::ImageSize in{imageLength(array.shape(1), "the number of columns"),
@@ -180,6 +182,20 @@ py::array resizeImageArray(const NativeModule& module, py::array_t<T, py::array:
     if (array.ndim() == 3) shape.push_back(array.shape(2));
     zuhost::HandedData data = zuhost::handOverData(result.release());
     return adoptBlock(data.realData, py::dtype::of<T>(), shape);
+}
+
+// The sample type of an image array's dtype; ValueError for any other.
+tools::SampleType imageSampleType(const py::array& array) {
+    const py::dtype dtype = array.dtype();
+    std::optional<tools::SampleType> type;
+    for (const tools::SampleType t : {tools::SampleType::uint8, tools::SampleType::uint16, tools::SampleType::uint32,
+                                      tools::SampleType::int8, tools::SampleType::int16, tools::SampleType::int32,
+                                      tools::SampleType::float32, tools::SampleType::float64}) {
+        const bool same = tools::withSampleType(t, [&](auto zero) { return dtype.is(py::dtype::of<decltype(zero)>()); });
+        if (same) type = t;
+    }
+    if (!type) throw tools::ToolError("an image array has samples of one of the eight image dtypes");
+    return *type;
 }
 
 }  // namespace
@@ -210,11 +226,13 @@ PYBIND11_MODULE(_native, m) {
         .def("call", &NativeModule::call, py::arg("arguments"))
         .def("resize_image",
              [](const NativeModule& module, py::array array, py::ssize_t outHeight, py::ssize_t outWidth,
-                const std::string& kernel, bool antialias, const std::string& border, bool precise) -> py::array {
-                 const auto options = resampleOptions(kernel, antialias, border, precise);
-                 if (py::isinstance<py::array_t<std::uint8_t>>(array))
-                     return resizeImageArray<std::uint8_t>(module, array, outHeight, outWidth, options);
-                 return resizeImageArray<std::uint16_t>(module, array, outHeight, outWidth, options);
+                const std::string& kernel, bool antialias, const std::string& border, bool precise,
+                bool linear) -> py::array {
+                 const auto options = resampleOptions(kernel, antialias, border, precise, linear);
+                 return tools::withSampleType(imageSampleType(array), [&](auto zero) {
+                     using T = decltype(zero);
+                     return resizeImageArray<T>(module, array, outHeight, outWidth, options);
+                 });
              });
 
     m.def("default_module_path", [] { return std::string(AXISWARP_DEFAULT_MODULE); });

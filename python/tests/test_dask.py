@@ -66,14 +66,22 @@ def test_resize_matches_numpy_and_errors_surface_at_compute():
 
 
 @pytest.mark.parametrize("dtype,channels,precise", [(np.uint8, 4, False), (np.uint16, 2, False),
-                                                    (np.uint8, 3, True), (np.uint16, 1, True)])
+                                                    (np.uint8, 3, True), (np.uint16, 1, True),
+                                                    (np.int16, 2, False), (np.uint32, 1, True),
+                                                    (np.float32, 4, False), (np.float32, 3, True)])
 def test_the_double_path_of_images_with_alpha_or_precise_matches_numpy(dtype, channels, precise):
     rng = np.random.default_rng(channels)
     shape = (53, 41) + ((channels,) if channels > 1 else ())
-    a = rng.integers(0, np.iinfo(dtype).max, shape, dtype=dtype, endpoint=True)
+    if np.issubdtype(dtype, np.floating):
+        a = rng.uniform(-0.25, 1.25, shape).astype(dtype)
+        top = 1.0
+    else:
+        a = rng.integers(np.iinfo(dtype).min, np.iinfo(dtype).max, shape, dtype=dtype, endpoint=True)
+        top = np.iinfo(dtype).max
     if channels in (2, 4):
+        a[..., -1] = np.abs(a[..., -1])
         a[::4, :, -1] = 0  # transparent rows
-        a[1::4, :, -1] = np.iinfo(dtype).max
+        a[1::4, :, -1] = top
     x = da.from_array(a, chunks=(10, 9) + ((1,) if channels > 1 else ()))
     for new in [(20, 70), (90, 13)]:
         expected = axiswarp.resize(a, new, kernel="lanczos3", precise=precise)

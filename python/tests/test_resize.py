@@ -89,6 +89,19 @@ def test_resize_gives_the_command_lines_bytes(tool, tmp_path, name, mode, size, 
     assert out.tobytes() == np.ascontiguousarray(expected).tobytes()
 
 
+@pytest.mark.parametrize("dtype,white,light", [(np.uint8, 255, 188), (np.uint16, 65535, 48192),
+                                               (np.float32, 1.0, np.float32(0.7353569830524495))])
+def test_linear_averages_light_not_codes(dtype, white, light):
+    pair = np.array([[[0, 0, 0], [white, white, white]]], dtype=dtype)
+    out = axiswarp.resize(pair, (1, 1), kernel="box", linear=True)
+    assert out.dtype == dtype and out.shape == (1, 1, 3)
+    assert np.all(out == light)
+    with pytest.raises(ValueError, match="linear light needs unsigned integer or float samples"):
+        axiswarp.resize(pair.astype(np.int16), (1, 1), linear=True)
+    with pytest.raises(ValueError, match="linear"):
+        axiswarp.resize(np.zeros((2, 2, 5), dtype=dtype), (1, 1), linear=True)
+
+
 def through_call(a, axis, weights, indices):
     # The same samples as a 2-D host array: the axis first, everything else in columns.
     moved = np.moveaxis(a, axis, 0)
