@@ -42,8 +42,11 @@ export DEBIAN_FRONTEND=noninteractive
 
 # The target's libraries for the tool, from Debian's packages for it.
 libs="$root/target-libs"
-libpkgs=(libpng16-16 libpng-dev zlib1g zlib1g-dev libjpeg62-turbo libjpeg62-turbo-dev)
-if [ ! -f "$libs/.unpacked" ]; then
+libpkgs=(libpng16-16 libpng-dev zlib1g zlib1g-dev libjpeg62-turbo libjpeg62-turbo-dev
+         libtiff6 libtiff-dev libdeflate0 libjbig0 liblerc4 liblzma5 libwebp7 libzstd1
+         libexif12 libexif-dev liblcms2-2 liblcms2-dev)
+# The marker names the packages unpacked, so that a changed list unpacks again.
+if [ "$(cat "$libs/.unpacked" 2>/dev/null)" != "${libpkgs[*]}" ]; then
   step "fetching ${libpkgs[*]} for $debarch"
   if ! dpkg --print-foreign-architectures | grep -qx "$debarch"; then
     $SUDO dpkg --add-architecture "$debarch"
@@ -70,7 +73,7 @@ if [ ! -f "$libs/.unpacked" ]; then
   mkdir -p "$libs/usr/share/cmake"
   cp -r /usr/share/cmake/CLI11 "$libs/usr/share/cmake/"
   ln -sfn /usr/include/CLI "$libs/usr/include/CLI"
-  touch "$libs/.unpacked"
+  echo "${libpkgs[*]}" >"$libs/.unpacked"
 fi
 [ -f "$libs/usr/lib/$multiarch/libpng16.so" ] || fail "no libpng16.so in $libs/usr/lib/$multiarch"
 

@@ -1,6 +1,6 @@
 # Shared part of the Linux cross toolchains (aarch64, s390x, i686): Debian's
 # cross compilers, their C library under /usr/TRIPLE, and the tool's own
-# libraries (libpng, libjpeg, zlib) unpacked from Debian's packages for the
+# libraries (libpng, libjpeg, zlib, libtiff, libexif, lcms2) unpacked from Debian's packages for the
 # target into AXISWARP_TARGET_LIBS by scripts/cross-check.sh. Tests run under
 # qemu-user with the same library paths.
 #
@@ -30,6 +30,12 @@ if(AXISWARP_TARGET_LIBS)
   set(JPEG_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
   set(ZLIB_LIBRARY ${axiswarp_libdir}/libz.so CACHE FILEPATH "")
   set(ZLIB_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
+  set(TIFF_LIBRARY ${axiswarp_libdir}/libtiff.so CACHE FILEPATH "")
+  set(TIFF_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
+  set(LIBEXIF_LIBRARY ${axiswarp_libdir}/libexif.so CACHE FILEPATH "")
+  set(LIBEXIF_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
+  set(LCMS2_LIBRARY ${axiswarp_libdir}/liblcms2.so CACHE FILEPATH "")
+  set(LCMS2_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
   # Multiarch headers (jconfig.h) sit in an architecture folder, and the
   # libraries' own dependencies (libpng's zlib) must be found at link time and
   # at run time, where the executables carry the folder as their RPATH.
