@@ -70,12 +70,13 @@ struct FileJob {
 };
 
 // Messages and the progress line share stderr; the progress line is drawn
-// only on a terminal and is cleared before any message is printed.
+// only on a terminal, for a run of several files or of a stack of pages, and
+// is cleared before any message is printed.
 class Reporter {
 public:
     explicit Reporter(std::size_t total)
         : total_(total),
-          live_(total > 1 && ::isatty(STDERR_FILENO) == 1),
+          terminal_(::isatty(STDERR_FILENO) == 1),
           start_(std::chrono::steady_clock::now()) {
         std::lock_guard lock(mutex_);
         draw();
@@ -88,6 +89,19 @@ public:
         draw();
     }
 
+    // A file of `pages` pages is being resized.
+    void pagesAhead(std::size_t pages) {
+        std::lock_guard lock(mutex_);
+        pagesTotal_ += pages;
+        draw();
+    }
+
+    void pageDone() {
+        std::lock_guard lock(mutex_);
+        ++pagesDone_;
+        draw();
+    }
+
     void fileDone() {
         std::lock_guard lock(mutex_);
         ++done_;
@@ -97,23 +111,31 @@ public:
     void finish() {
         std::lock_guard lock(mutex_);
         clear();
-        live_ = false;
+        terminal_ = false;
     }
 
 private:
+    bool live() const { return terminal_ && (total_ > 1 || pagesTotal_ > 1); }
+
     void clear() {
-        if (live_) std::cerr << "\r\033[K" << std::flush;
+        if (live()) std::cerr << "\r\033[K" << std::flush;
     }
 
     void draw() {
-        if (!live_) return;
+        if (!live()) return;
         std::string line = "\raxiswarp: " + std::to_string(done_) + " of " +
-                           std::to_string(total_) + " files done";
-        if (done_ > 0 && done_ < total_) {
+                           std::to_string(total_) + (total_ == 1 ? " file done" : " files done");
+        if (pagesTotal_ > total_)
+            line += " (" + std::to_string(pagesDone_) + " of " + std::to_string(pagesTotal_) +
+                    " pages so far)";
+        // Pages measure the work better than files when stacks are about.
+        const double fraction = pagesTotal_ > total_
+                                    ? static_cast<double>(pagesDone_) / static_cast<double>(pagesTotal_)
+                                    : static_cast<double>(done_) / static_cast<double>(total_);
+        if (fraction > 0 && fraction < 1) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-            const double left = elapsed / static_cast<double>(done_) *
-                                static_cast<double>(total_ - done_);
+            const double left = elapsed / fraction * (1 - fraction);
             line += ", about " + std::to_string(static_cast<long long>(std::ceil(left))) + " s left";
         }
         std::cerr << line << "\033[K" << std::flush;
@@ -122,7 +144,9 @@ private:
     std::mutex mutex_;
     std::size_t total_;
     std::size_t done_ = 0;
-    bool live_;
+    std::size_t pagesTotal_ = 0;
+    std::size_t pagesDone_ = 0;
+    bool terminal_;
     std::chrono::steady_clock::time_point start_;
 };
 
@@ -251,6 +275,7 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         result.metadata = keptMetadata(std::move(file.metadata), settings.strip);
         result.compression = file.compression;
         result.pages.reserve(file.pages.size());
+        reporter.pagesAhead(file.pages.size());
         // Every page by the same plan; each input page is let go once done.
         for (std::size_t p = 0; p < file.pages.size(); ++p) {
             try {
@@ -264,6 +289,7 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
                 throw tools::ToolError(input + ": " + error.what());
             }
             file.pages[p] = tools::Image();
+            reporter.pageDone();
         }
         tools::ImageWriteOptions write = settings.write;
         write.warning = [&reporter](const std::string& text) { reporter.message("warning: " + text); };
