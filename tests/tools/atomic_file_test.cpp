@@ -1,11 +1,10 @@
 #include "atomic_file.hpp"
-#include "interrupt_cleanup.hpp"
 #include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -14,7 +13,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -148,48 +146,6 @@ TEST_P(AtomicFileTest, FailedCommitLeavesNothing) {
     }
     EXPECT_EQ(entries(), std::set<std::string>{"out.bin"});
     EXPECT_TRUE(fs::is_empty(target));
-}
-
-TEST_P(AtomicFileTest, UnwritableFolderIsRefused) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    const fs::path locked = folder() / "locked";
-    fs::create_directory(locked);
-    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-    try {
-        AtomicFile file(locked / "out.bin");
-        ADD_FAILURE() << "opened a file in a read-only folder";
-    } catch (const ToolError& error) {
-        EXPECT_NE(std::string(error.what()).find("permission denied"), std::string::npos) << error.what();
-    }
-    EXPECT_TRUE(fs::is_empty(locked));
-}
-
-// The handler, in a child process: a committed file stays, the one still
-// being written leaves nothing, and the status is 128 + the signal.
-TEST_P(AtomicFileTest, InterruptKeepsFinishedFilesOnly) {
-    for (const int signal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signal);
-        fs::remove_all(folder());
-        fs::create_directories(folder());
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // A test run in the background may have inherited SIGINT ignored,
-            // which the handler would respect.
-            std::signal(signal, SIG_DFL);
-            axiswarp::tools::installInterruptCleanup();
-            axiswarp::tools::writeFileAtomically(folder() / "done.bin", {});
-            AtomicFile file(folder() / "unfinished.bin");
-            file.write("half");
-            ::raise(signal);
-            ::_exit(0);  // not reached when the handler works
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
-        EXPECT_EQ(entries(), std::set<std::string>{"done.bin"});
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, AtomicFileTest, ::testing::Values(Scheme::anonymous, Scheme::named),
