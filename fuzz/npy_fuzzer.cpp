@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "npy_header.hpp"
 #include "npy_io.hpp"
 #include "tool_error.hpp"
 

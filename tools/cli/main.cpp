@@ -1,6 +1,7 @@
 // axiswarp: the command-line face of the axisWarpKernel module.
 #include "commands.hpp"
 
+#include "interrupt_cleanup.hpp"
 #include "tool_error.hpp"
 
 #include <exception>
@@ -8,6 +9,9 @@
 
 int main(int argc, char** argv) {
     using namespace axiswarp::cli;
+    // Before any output file exists: an interrupted run removes what it had
+    // not finished and ends with status 128 + the signal.
+    axiswarp::tools::installInterruptCleanup();
     CLI::App app{"Resample images along one dimension with the axisWarpKernel module.",
                  "axiswarp"};
     app.require_subcommand(1);
@@ -15,7 +19,9 @@ int main(int argc, char** argv) {
                                                      "instruction-set level on this processor");
     app.footer(
         "Exit status: 0 on success, 1 when the module raises an error (printed as one line\n"
-        "'IDENTIFIER: MESSAGE'), 2 for a bad command line, input file or output file.\n"
+        "'IDENTIFIER: MESSAGE'), 2 for a bad command line, input file or output file,\n"
+        "130 when interrupted (Ctrl-C) and 143 when terminated; finished outputs are then\n"
+        "kept and unfinished ones leave nothing behind.\n"
         "\n"
         "Example:\n"
         "  axiswarp call examples/ramp_uint8.npy examples/weights.npy examples/indices.npy 1 "
