@@ -11,7 +11,7 @@
 # Environment: CMAKE_FLAGS (added to the configure line), JOBS.
 #
 # Installs what the machine lacks: the cross compiler, qemu-user, and the
-# target's builds of libpng, libjpeg and zlib, fetched as Debian packages for
+# target's builds of libpng, libjpeg, libexif and zlib, fetched as Debian packages for
 # that architecture and unpacked into build-ARCH/target-libs (not installed:
 # Debian's multiarch rules would otherwise tie their versions to the host's
 # own copies). GoogleTest is built for the target from Debian's sources.
@@ -42,7 +42,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 # The target's libraries for the tool, from Debian's packages for it.
 libs="$root/target-libs"
-libpkgs=(libpng16-16 libpng-dev zlib1g zlib1g-dev libjpeg62-turbo libjpeg62-turbo-dev)
+libpkgs=(libpng16-16 libpng-dev zlib1g zlib1g-dev libjpeg62-turbo libjpeg62-turbo-dev libexif12 libexif-dev)
 if [ ! -f "$libs/.unpacked" ]; then
   step "fetching ${libpkgs[*]} for $debarch"
   if ! dpkg --print-foreign-architectures | grep -qx "$debarch"; then

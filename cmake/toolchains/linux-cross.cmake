@@ -30,6 +30,8 @@ if(AXISWARP_TARGET_LIBS)
   set(JPEG_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
   set(ZLIB_LIBRARY ${axiswarp_libdir}/libz.so CACHE FILEPATH "")
   set(ZLIB_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
+  set(LIBEXIF_LIBRARY ${axiswarp_libdir}/libexif.so CACHE FILEPATH "")
+  set(LIBEXIF_INCLUDE_DIR ${axiswarp_incdir} CACHE PATH "")
   # Multiarch headers (jconfig.h) sit in an architecture folder, and the
   # libraries' own dependencies (libpng's zlib) must be found at link time and
   # at run time, where the executables carry the folder as their RPATH.

@@ -25,14 +25,17 @@ struct ExifDataUnref {
 };
 using ExifDataPtr = std::unique_ptr<ExifData, ExifDataUnref>;
 
-// Loaded without libexif's "follow the standard" fixing, which adds the
-// tags it deems mandatory, and keeping unknown tags and the maker note as
-// they are, so that a re-saved block holds what the camera wrote.
+// New data starts with libexif's options that change a block as it loads
+// (dropping tags it does not know, adding the ones it deems mandatory); all
+// of them are cleared, and the maker note is kept as it is, so that a
+// re-saved block holds what the camera wrote.
 ExifDataPtr newExifData() {
     ExifDataPtr data(exif_data_new());
     if (data == nullptr) throw std::bad_alloc();
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+    // Its three options are the bits 1, 2 and 4 (values beyond would lie
+    // outside the enumeration's range).
+    for (unsigned bit = 0; bit < 3; ++bit)
+        exif_data_unset_option(data.get(), static_cast<ExifDataOption>(1u << bit));
     exif_data_set_option(data.get(), EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
     return data;
 }
