@@ -5,7 +5,11 @@
 // image whose extents, channels and depth are possible for the format and
 // within the pixel limit, whose sample buffer matches them, and which the
 // encoder writes and the decoder reads back: bit for bit for PNG, with the
-// same extents, channels and depth for the lossy JPEG.
+// same extents, channels and depth for the lossy JPEG. The ICC profile and
+// EXIF block read must come back byte for byte (unless the encoder warned
+// that it left one out), the image must turn upright by the EXIF's
+// orientation, and a block whose orientation is reset must then read as
+// upright.
 //
 // For PNG the chunk checksums of the input are recomputed before decoding:
 // a mutation would otherwise almost always end at the first checksum test,
@@ -17,15 +21,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
+#include "exif_orientation.hpp"
 #include "image_io.hpp"
+#include "orientation.hpp"
 #include "tool_error.hpp"
 
 namespace {
 
 using axiswarp::tools::Image;
+using axiswarp::tools::ImageMetadata;
 using axiswarp::tools::ToolError;
 
 #if defined(AXISWARP_FUZZ_JPEG)
@@ -43,11 +51,26 @@ constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 18;
     std::abort();
 }
 
-Image decode(std::span<const std::byte> bytes, const char* name) {
+Image decode(std::span<const std::byte> bytes, const char* name, ImageMetadata* metadata) {
     axiswarp::tools::ImageReadOptions options;
     options.maxPixels = kMaxPixels;
-    return kJpeg ? axiswarp::tools::decodeJpeg(bytes, name, options)
-                 : axiswarp::tools::decodePng(bytes, name, options);
+    return kJpeg ? axiswarp::tools::decodeJpeg(bytes, name, options, metadata)
+                 : axiswarp::tools::decodePng(bytes, name, options, metadata);
+}
+
+void checkOrientation(const Image& image, const ImageMetadata& metadata) {
+    const int orientation = axiswarp::tools::exifOrientation(metadata.exif);
+    if (orientation < 1 || orientation > 8) fail("an orientation outside 1..8");
+    const Image upright = axiswarp::tools::orientUpright(image, orientation);
+    const bool swapped = orientation >= 5;
+    if (upright.width != (swapped ? image.height : image.width) ||
+        upright.height != (swapped ? image.width : image.height) || upright.channels != image.channels) {
+        fail("turning upright gave the wrong extents");
+    }
+    if (orientation != 1 &&
+        axiswarp::tools::exifOrientation(axiswarp::tools::exifWithOrientation(metadata.exif, 1)) != 1) {
+        fail("a reset EXIF orientation does not read as 1");
+    }
 }
 
 // Rewrites the CRC of every whole chunk after the signature.
@@ -91,8 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!kJpeg) fixPngChecksums(input);
     const std::span<const std::byte> bytes(input);
     Image image;
+    ImageMetadata metadata;
     try {
-        image = decode(bytes, "input");
+        image = decode(bytes, "input", &metadata);
     } catch (const ToolError& error) {
         // Refused with a message: the expected end for most inputs.
         // AXISWARP_FUZZ_VERBOSE=1 shows it (for checking seeds).
@@ -101,12 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     checkImage(image);
+    checkOrientation(image, metadata);
 
     Image back;
+    ImageMetadata backMetadata;
+    bool warned = false;
     try {
-        const std::vector<std::byte> encoded = kJpeg ? axiswarp::tools::encodeJpeg(image, "round trip")
-                                                     : axiswarp::tools::encodePng(image, "round trip");
-        back = decode(encoded, "round trip");
+        axiswarp::tools::ImageWriteOptions options;
+        options.warning = [&](const std::string&) { warned = true; };
+        const std::vector<std::byte> encoded = kJpeg ? axiswarp::tools::encodeJpeg(image, "round trip", options, &metadata)
+                                                     : axiswarp::tools::encodePng(image, "round trip", options, &metadata);
+        back = decode(encoded, "round trip", &backMetadata);
     } catch (const ToolError& error) {
         std::fprintf(stderr, "%s\n", error.what());
         fail("a decoded image does not survive the encoder and the decoder");
@@ -116,5 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("the round trip changed the extents, channels or depth");
     }
     if (!kJpeg && !(back == image)) fail("the PNG round trip changed samples");
+    if (!warned && (backMetadata.iccProfile != metadata.iccProfile || backMetadata.exif != metadata.exif))
+        fail("the round trip changed the metadata");
     return 0;
 }

@@ -246,9 +246,10 @@ def png_chunk(kind, payload):
     return struct.pack(">I", len(payload)) + body + struct.pack(">I", zlib.crc32(body))
 
 
-def png(width, height, color_type, depth, rows, palette=None, trns=None, interlace=0):
+def png(width, height, color_type, depth, rows, palette=None, trns=None, interlace=0, before_data=b""):
     """rows: the filtered scanlines without their filter byte (filter 0 is
-    prepended), already packed to the bit depth."""
+    prepended), already packed to the bit depth. before_data: chunks put
+    right before the image data."""
     ihdr = struct.pack(">IIBBBBB", width, height, depth, color_type, 0, 0, interlace)
     out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
     if palette is not None:
@@ -256,8 +257,24 @@ def png(width, height, color_type, depth, rows, palette=None, trns=None, interla
     if trns is not None:
         out += png_chunk(b"tRNS", bytes(trns))
     raw = b"".join(b"\x00" + bytes(row) for row in rows)
+    out += before_data
     out += png_chunk(b"IDAT", zlib.compress(raw)) + png_chunk(b"IEND", b"")
     return out
+
+
+def icc_profile(colour_space=b"RGB ", data=bytes(range(16))):
+    """A display profile whose header passes libpng's checks, with one
+    private tag holding `data`."""
+    size = 144 + len(data)
+    head = struct.pack(">I4sI4s4s4s12x4s", size, b"\0\0\0\0", 0x02100000, b"mntr", colour_space, b"XYZ ", b"acsp")
+    head += bytes(24) + struct.pack(">I3I", 0, 0xF6D6, 0x10000, 0xD32D) + bytes(48)
+    return head + struct.pack(">I4sII", 1, b"zzzz", 144, len(data)) + data
+
+
+def exif(orientation):
+    """Little-endian EXIF: IFD0 with Make and Orientation."""
+    ifd = struct.pack("<H", 2) + struct.pack("<HHII", 0x010F, 2, 6, 38) + struct.pack("<HHIHH", 0x0112, 3, 1, orientation, 0)
+    return b"II*\0" + struct.pack("<I", 8) + ifd + struct.pack("<I", 0) + b"Maker\0"
 
 
 PNG_SEEDS = {
@@ -271,6 +288,9 @@ PNG_SEEDS = {
     "rgb16_key_trns_2x1": png(2, 1, 2, 16, [[0, 1, 0, 2, 0, 3, 255, 255, 0, 0, 7, 7]],
                               trns=[0, 1, 0, 2, 0, 3]),
     "gray8_interlaced_1x1": png(1, 1, 0, 8, [[77]], interlace=1),
+    "rgb8_iccp_exif6_3x2": png(3, 2, 2, 8, [list(range(9)), list(range(50, 59))],
+                               before_data=png_chunk(b"iCCP", b"ICC profile\0\0" + zlib.compress(icc_profile()))
+                               + png_chunk(b"eXIf", exif(6))),
 }
 
 

@@ -11,7 +11,7 @@
 # Environment: CMAKE_FLAGS (added to the configure line), JOBS.
 #
 # Installs what the machine lacks: the cross compiler, qemu-user, and the
-# target's builds of libpng, libjpeg and zlib, fetched as Debian packages for
+# target's builds of libpng, libjpeg, libexif and zlib, fetched as Debian packages for
 # that architecture and unpacked into build-ARCH/target-libs (not installed:
 # Debian's multiarch rules would otherwise tie their versions to the host's
 # own copies). GoogleTest is built for the target from Debian's sources.

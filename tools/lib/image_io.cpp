@@ -2,7 +2,9 @@
 
 #include "atomic_file.hpp"
 #include "codec_support.hpp"
+#include "exif_orientation.hpp"
 #include "jpeg_codec.hpp"
+#include "orientation.hpp"
 #include "png_codec.hpp"
 
 #include <algorithm>
@@ -96,10 +98,13 @@ ImageFile decodeImageFile(std::span<const std::byte> bytes, std::string_view nam
     }
     ImageFile file;
     switch (*format) {
-        case ImageFormat::png: file.pages.push_back(decodePng(bytes, name, options)); break;
-        case ImageFormat::jpeg: file.pages.push_back(decodeJpeg(bytes, name, options)); break;
+        case ImageFormat::png: file.pages.push_back(decodePng(bytes, name, options, &file.metadata)); break;
+        case ImageFormat::jpeg: file.pages.push_back(decodeJpeg(bytes, name, options, &file.metadata)); break;
         case ImageFormat::tiff: break;
     }
+    // PNG and JPEG store their orientation in the EXIF block only.
+    if (*format != ImageFormat::tiff) file.metadata.orientation = exifOrientation(file.metadata.exif);
+    if (options.autoOrient) applyOrientation(file);
     return file;
 }
 
@@ -125,9 +130,19 @@ std::vector<std::byte> encodeImageFile(const ImageFile& file, ImageFormat format
                                        std::string_view name, const ImageWriteOptions& options) {
     if (file.pages.empty()) failCodec(name, "there is no image to write");
     checkEncodable(format, file.pages.front().sampleType(), file.pages.size(), name);
+    // PNG and JPEG hold the orientation in the EXIF block, so a block that
+    // says otherwise than the metadata (or none, from a TIFF file) is made
+    // to agree.
+    const ImageMetadata* metadata = &file.metadata;
+    ImageMetadata agreeing;
+    if (format != ImageFormat::tiff && exifOrientation(file.metadata.exif) != file.metadata.orientation) {
+        agreeing = file.metadata;
+        agreeing.exif = exifWithOrientation(file.metadata.exif, file.metadata.orientation);
+        metadata = &agreeing;
+    }
     switch (format) {
-        case ImageFormat::png: return encodePng(file.pages.front(), name, options);
-        case ImageFormat::jpeg: return encodeJpeg(file.pages.front(), name, options);
+        case ImageFormat::png: return encodePng(file.pages.front(), name, options, metadata);
+        case ImageFormat::jpeg: return encodeJpeg(file.pages.front(), name, options, metadata);
         case ImageFormat::tiff: break;
     }
     failCodec(name, "TIFF files are not supported");

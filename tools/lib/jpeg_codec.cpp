@@ -87,7 +87,19 @@ struct JpegReadState {
     int components;
     JSAMPARRAY rows;
     unsigned bandRows;  // rows to read into `rows` by the next jpegReadBand
+    JOCTET* icc;        // the joined profile, malloc'd by the library
+    unsigned iccSize;
 };
+
+// Segments that carry metadata.
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr int kIccMarker = JPEG_APP0 + 2;
+constexpr unsigned char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+// A segment holds at most 65533 bytes after its length field.
+constexpr std::size_t kMaxSegment = 65533;
+// jpeg_write_icc_profile's pieces: 65519 bytes of profile after the 14-byte
+// "ICC_PROFILE\0" and sequence numbers, each numbered in one byte.
+constexpr std::size_t kMaxIccBytes = std::size_t{255} * 65519;
 
 bool jpegReadHeader(JpegReadState* s) {
     if (setjmp(s->err.jump)) return false;
@@ -95,7 +107,16 @@ bool jpegReadHeader(JpegReadState* s) {
     s->created = true;
     s->cinfo.progress = &s->progress;
     jpeg_mem_src(&s->cinfo, s->input, static_cast<unsigned long>(s->inputSize));
+    // Kept whole; the file's own size bounds what they cost.
+    jpeg_save_markers(&s->cinfo, kExifMarker, 0xffff);
+    jpeg_save_markers(&s->cinfo, kIccMarker, 0xffff);
     jpeg_read_header(&s->cinfo, TRUE);
+    // Segments that do not join into a profile (missing or repeated
+    // pieces) give a warning, which jpegEmitMessage lets pass, and none.
+    if (jpeg_read_icc_profile(&s->cinfo, &s->icc, &s->iccSize) == FALSE) {
+        s->icc = nullptr;
+        s->iccSize = 0;
+    }
     s->width = s->cinfo.image_width;
     s->height = s->cinfo.image_height;
     switch (s->cinfo.jpeg_color_space) {
@@ -151,6 +172,7 @@ struct JpegReadGuard {
     JpegReadState& s;
     ~JpegReadGuard() {
         if (s.created) jpeg_destroy_decompress(&s.cinfo);
+        std::free(s.icc);
     }
 };
 
@@ -201,6 +223,11 @@ struct JpegWriteState {
     unsigned width, height;
     int components;
     int quality;
+    // metadata to write, owned by the caller
+    const JOCTET* exifSegment;  // "Exif\0\0" and the block
+    unsigned exifSegmentSize;
+    const JOCTET* icc;
+    unsigned iccSize;
     JSAMPARRAY rows;
     unsigned bandRows;  // rows in `rows` for the next jpegWriteBand
 };
@@ -220,7 +247,13 @@ bool jpegWriteStart(JpegWriteState* s) {
     jpeg_set_defaults(&s->cinfo);
     jpeg_set_quality(&s->cinfo, s->quality, TRUE);
     s->cinfo.optimize_coding = TRUE;
+    // EXIF readers look for their segment right after the start of the
+    // file, where the JFIF segment would be.
+    if (s->exifSegmentSize > 0) s->cinfo.write_JFIF_header = FALSE;
     jpeg_start_compress(&s->cinfo, TRUE);
+    if (s->exifSegmentSize > 0)
+        jpeg_write_marker(&s->cinfo, kExifMarker, s->exifSegment, s->exifSegmentSize);
+    if (s->iccSize > 0) jpeg_write_icc_profile(&s->cinfo, s->icc, s->iccSize);
     return true;
 }
 
@@ -254,7 +287,7 @@ bool looksLikeJpeg(std::span<const std::byte> bytes) noexcept {
 }
 
 Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
-                 const ImageReadOptions& options) {
+                 const ImageReadOptions& options, ImageMetadata* metadata) {
     if (!looksLikeJpeg(bytes)) failCodec(name, "not a JPEG file" + contentHint(bytes));
     if (bytes.size() > std::numeric_limits<unsigned long>::max()) failCodec(name, "the file is too large");
     JpegReadState s;
@@ -267,6 +300,21 @@ Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
     s.progress.progress_monitor = jpegProgress;
     if (!jpegReadHeader(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
     if (s.cmyk) failCodec(name, "CMYK JPEG images are not supported");
+    ImageMetadata found;
+    if (metadata != nullptr) {
+        if (s.icc != nullptr) {
+            const auto* p = reinterpret_cast<const std::byte*>(s.icc);
+            found.iccProfile.assign(p, p + s.iccSize);
+        }
+        for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m != nullptr; m = m->next) {
+            if (m->marker != kExifMarker || m->data_length <= sizeof kExifHeader ||
+                std::memcmp(m->data, kExifHeader, sizeof kExifHeader) != 0)
+                continue;
+            const auto* p = reinterpret_cast<const std::byte*>(m->data);
+            found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
+            break;
+        }
+    }
 
     checkPixelLimit(name, s.width, s.height, options);
     // JPEG data has no useful lower bound on its size (an arithmetic-coded
@@ -298,11 +346,12 @@ Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
             storeBand(image, band, rowBytes, first, std::min<std::uint32_t>(kBandRows, s.height - first));
         });
     if (!jpegFinish(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
+    if (metadata != nullptr) *metadata = std::move(found);
     return image;
 }
 
 std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
-                                  const ImageWriteOptions& options) {
+                                  const ImageWriteOptions& options, const ImageMetadata* metadata) {
     validateForEncoding(image, name);
     if (image.width > JPEG_MAX_DIMENSION || image.height > JPEG_MAX_DIMENSION)
         failCodec(name, "the image is " + std::to_string(image.width) + "x" +
@@ -329,6 +378,31 @@ std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
     s.height = image.height;
     s.components = static_cast<int>(components);
     s.quality = options.jpegQuality;
+    std::vector<unsigned char> exifSegment;
+    if (metadata != nullptr) {
+        auto leftOut = [&](const std::string& what) {
+            if (options.warning) options.warning(std::string(name) + ": " + what + "; left out");
+        };
+        const std::size_t exifSize = metadata->exif.size();
+        if (exifSize > kMaxSegment - sizeof kExifHeader) {
+            leftOut("the EXIF block has " + std::to_string(exifSize) + " bytes, more than a JPEG segment holds (" +
+                    std::to_string(kMaxSegment - sizeof kExifHeader) + ")");
+        } else if (exifSize > 0) {
+            exifSegment.assign(kExifHeader, kExifHeader + sizeof kExifHeader);
+            const auto* e = reinterpret_cast<const unsigned char*>(metadata->exif.data());
+            exifSegment.insert(exifSegment.end(), e, e + exifSize);
+            s.exifSegment = exifSegment.data();
+            s.exifSegmentSize = static_cast<unsigned>(exifSegment.size());
+        }
+        const std::size_t iccSize = metadata->iccProfile.size();
+        if (iccSize > kMaxIccBytes) {
+            leftOut("the ICC profile has " + std::to_string(iccSize) + " bytes, more than JPEG holds (" +
+                    std::to_string(kMaxIccBytes) + ")");
+        } else if (iccSize > 0) {
+            s.icc = reinterpret_cast<const JOCTET*>(metadata->iccProfile.data());
+            s.iccSize = static_cast<unsigned>(iccSize);
+        }
+    }
     if (!jpegWriteStart(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
 
     const std::uint32_t bandRows = std::min(kBandRows, image.height);

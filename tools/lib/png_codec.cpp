@@ -30,6 +30,7 @@ struct PngState {
     png_structp png = nullptr;
     png_infop info = nullptr;
     char message[256] = {};
+    char warning[256] = {};  // the last warning libpng gave
     // reading
     const unsigned char* input = nullptr;
     std::size_t inputSize = 0;
@@ -49,6 +50,12 @@ struct PngState {
     int passes = 1;
     std::size_t rowBytes = 0;
     png_bytepp rows = nullptr;
+    // metadata to write, owned by the caller
+    const unsigned char* icc = nullptr;
+    png_uint_32 iccSize = 0;
+    unsigned char* exif = nullptr;
+    png_uint_32 exifSize = 0;
+    bool iccWritten = false;
 };
 
 void pngOnError(png_structp png, png_const_charp msg) {
@@ -57,7 +64,10 @@ void pngOnError(png_structp png, png_const_charp msg) {
     png_longjmp(png, 1);
 }
 
-void pngOnWarning(png_structp, png_const_charp) {}
+void pngOnWarning(png_structp png, png_const_charp msg) {
+    auto* state = static_cast<PngState*>(png_get_error_ptr(png));
+    std::snprintf(state->warning, sizeof state->warning, "%s", msg != nullptr ? msg : "warning");
+}
 
 void pngReadData(png_structp png, png_bytep out, std::size_t length) {
     auto* state = static_cast<PngState*>(png_get_io_ptr(png));
@@ -94,6 +104,9 @@ bool pngReadHeader(PngState* s) {
     // libpng's own default caps images at 10^6 pixels a side; the caller's
     // pixel limit is the one that counts, so allow the format's maximum.
     png_set_user_limits(s->png, 0x7fffffff, 0x7fffffff);
+    // The profile is kept as bytes, never used, so libpng need not compare
+    // it with the sRGB profiles it knows.
+    png_set_option(s->png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
     png_read_info(s->png, s->info);
     s->width = png_get_image_width(s->png, s->info);
     s->height = png_get_image_height(s->png, s->info);
@@ -137,7 +150,9 @@ bool pngReadBand(PngState* s, std::uint32_t count) {
 
 bool pngReadFinish(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
-    png_read_end(s->png, nullptr);
+    // With the info struct, so that an eXIf chunk after the image data is
+    // kept too.
+    png_read_end(s->png, s->info);
     return true;
 }
 
@@ -158,6 +173,18 @@ bool pngWriteStart(PngState* s) {
     }
     png_set_IHDR(s->png, s->info, s->width, s->height, s->bitDepth, s->colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (s->iccSize > 0) {
+        // libpng checks the profile against the image and, by default, ends
+        // the write for one it refuses; as a benign error it only warns and
+        // leaves the chunk out, which is seen below. Benign errors stay
+        // warnings for the rest of the write; none of the image data's
+        // checks are of that kind.
+        png_set_benign_errors(s->png, 1);
+        png_set_option(s->png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+        png_set_iCCP(s->png, s->info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, s->icc, s->iccSize);
+        s->iccWritten = png_get_valid(s->png, s->info, PNG_INFO_iCCP) != 0;
+    }
+    if (s->exifSize > 0) png_set_eXIf_1(s->png, s->info, s->exifSize, s->exif);
     png_write_info(s->png, s->info);
     if (s->bitDepth == 16 && kLittleEndian) png_set_swap(s->png);
     return true;
@@ -198,7 +225,7 @@ bool looksLikePng(std::span<const std::byte> bytes) noexcept {
 }
 
 Image decodePng(std::span<const std::byte> bytes, std::string_view name,
-                const ImageReadOptions& options) {
+                const ImageReadOptions& options, ImageMetadata* metadata) {
     if (!looksLikePng(bytes)) failCodec(name, "not a PNG file" + contentHint(bytes));
     PngState s;
     PngReadGuard guard{s};
@@ -258,11 +285,29 @@ Image decodePng(std::span<const std::byte> bytes, std::string_view name,
             });
     }
     if (!pngReadFinish(&s)) failCodec(name, std::string("invalid PNG data: ") + s.message);
+    if (metadata != nullptr) {
+        *metadata = {};
+        png_charp profileName = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileSize = 0;
+        if (png_get_iCCP(s.png, s.info, &profileName, &compression, &profile, &profileSize) != 0 &&
+            profile != nullptr) {
+            const auto* p = reinterpret_cast<const std::byte*>(profile);
+            metadata->iccProfile.assign(p, p + profileSize);
+        }
+        png_bytep exif = nullptr;
+        png_uint_32 exifSize = 0;
+        if (png_get_eXIf_1(s.png, s.info, &exifSize, &exif) != 0 && exif != nullptr) {
+            const auto* p = reinterpret_cast<const std::byte*>(exif);
+            metadata->exif.assign(p, p + exifSize);
+        }
+    }
     return image;
 }
 
 std::vector<std::byte> encodePng(const Image& image, std::string_view name,
-                                 const ImageWriteOptions& options) {
+                                 const ImageWriteOptions& options, const ImageMetadata* metadata) {
     validateForEncoding(image, name);
     if (image.width > PNG_UINT_31_MAX || image.height > PNG_UINT_31_MAX)
         failCodec(name, "the image is too large for PNG");
@@ -281,9 +326,33 @@ std::vector<std::byte> encodePng(const Image& image, std::string_view name,
     s.bitDepth = depth;
     s.colorType = kColorTypes[image.channels];
     s.compressionLevel = options.pngCompressionLevel;
+    // A chunk's length is a 31-bit number.
+    std::vector<unsigned char> exif;
+    if (metadata != nullptr) {
+        auto fits = [&](std::size_t size, const char* what) {
+            if (size <= PNG_UINT_31_MAX) return true;
+            if (options.warning)
+                options.warning(std::string(name) + ": the " + what + " is too large for PNG and is left out");
+            return false;
+        };
+        if (!metadata->iccProfile.empty() && fits(metadata->iccProfile.size(), "ICC profile")) {
+            s.icc = reinterpret_cast<const unsigned char*>(metadata->iccProfile.data());
+            s.iccSize = static_cast<png_uint_32>(metadata->iccProfile.size());
+        }
+        if (!metadata->exif.empty() && fits(metadata->exif.size(), "EXIF block")) {
+            // libpng takes the block through a non-const pointer.
+            const auto* e = reinterpret_cast<const unsigned char*>(metadata->exif.data());
+            exif.assign(e, e + metadata->exif.size());
+            s.exif = exif.data();
+            s.exifSize = static_cast<png_uint_32>(exif.size());
+        }
+    }
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s, pngOnError, pngOnWarning);
     if (s.png == nullptr) failCodec(name, "cannot start the PNG encoder");
     if (!pngWriteStart(&s)) failCodec(name, std::string("PNG encoding failed: ") + s.message);
+    if (s.iccSize > 0 && !s.iccWritten && options.warning)
+        options.warning(std::string(name) + ": the ICC profile is left out, as PNG refuses it (" +
+                        (s.warning[0] != '\0' ? s.warning : "no reason given") + ")");
 
     const std::uint32_t bandRows = std::min(kBandRows, image.height);
     BandBuffer band(bufferBytes(name, rowBytes, bandRows));

@@ -6,6 +6,13 @@
 // transform is applied.
 // Writing chooses the colour type from C and the depth from the sample type.
 //
+// Metadata: the ICC profile of an iCCP chunk (decompressed, byte for byte)
+// and the EXIF block of an eXIf chunk, before or after the image data. A
+// chunk libpng finds broken is left out with the image still read. Written
+// back as iCCP, named "ICC profile", and eXIf; a profile libpng refuses for
+// the image (a gray profile on a colour image, a malformed header) is left
+// out with a warning through options.warning.
+//
 // Decoders write decoded bands of rows straight into the image's planes,
 // and encoders read them back band by band, so no full-size interleaved copy
 // is ever made. The image size is checked against the pixel limit from the
@@ -17,6 +24,7 @@
 
 #include "codec_options.hpp"
 #include "image.hpp"
+#include "image_file.hpp"
 
 #include <cstddef>
 #include <span>
@@ -27,10 +35,13 @@ namespace axiswarp::tools {
 
 bool looksLikePng(std::span<const std::byte> bytes) noexcept;
 
+// `metadata`, when given, receives the profile and EXIF block; its
+// orientation is left for the caller to read from the EXIF.
 Image decodePng(std::span<const std::byte> bytes, std::string_view name,
-                const ImageReadOptions& options = {});
+                const ImageReadOptions& options = {}, ImageMetadata* metadata = nullptr);
 std::vector<std::byte> encodePng(const Image& image, std::string_view name,
-                                 const ImageWriteOptions& options = {});
+                                 const ImageWriteOptions& options = {},
+                                 const ImageMetadata* metadata = nullptr);
 
 }  // namespace axiswarp::tools
 
