@@ -38,3 +38,54 @@ def test_every_orientation_comes_out_as_pillow_turns_it(tool, tmp_path, orientat
         assert im.getexif().get(ORIENTATION, 1) == 1
     assert got.shape == expected.shape
     np.testing.assert_array_equal(got, expected)
+
+
+def _profile(kind):
+    from PIL import ImageCms
+    return ImageCms.ImageCmsProfile(ImageCms.createProfile(kind)).tobytes()
+
+
+def _resize(tool, source, out, *flags):
+    argv = [tool, "resize", str(source), "-o", str(out), "--scale", "0.5", *flags]
+    return subprocess.run(argv, check=True, capture_output=True, text=True, timeout=60)
+
+
+def test_profiles_and_orientation_through_the_tool(tool, tmp_path):
+    """A portrait phone photo: stored sideways with orientation 6 and a profile."""
+    rng = np.random.default_rng(3)
+    stored = rng.integers(0, 256, (40, 60, 3), dtype=np.uint8)  # 60 wide, 40 high as stored
+    exif = Image.Exif()
+    exif[ORIENTATION] = 6
+    srgb = _profile("sRGB")
+    source = tmp_path / "phone.jpg"
+    Image.fromarray(stored).save(source, exif=exif.tobytes(), icc_profile=srgb, quality=95)
+
+    cases = [
+        # flags, size (width, height) of the output, orientation it says, profile kept
+        ((), (20, 30), 1, True),
+        (("--no-auto-orient",), (30, 20), 6, True),
+        (("--strip",), (20, 30), 1, False),
+        (("--strip", "--no-auto-orient"), (30, 20), 6, False),
+    ]
+    for suffix in (".jpg", ".png"):
+        for flags, size, orientation, kept in cases:
+            out = tmp_path / ("out" + suffix)
+            run = _resize(tool, source, out, *flags)
+            assert run.stderr == "", flags
+            with Image.open(out) as im:
+                assert im.size == size, (suffix, flags)
+                assert im.getexif().get(ORIENTATION, 1) == orientation, (suffix, flags)
+                assert im.info.get("icc_profile") == (srgb if kept else None), (suffix, flags)
+
+
+def test_linear_warns_only_for_a_profile_that_is_not_srgb(tool, tmp_path):
+    pixels = np.zeros((4, 4, 3), dtype=np.uint8)
+    for kind, warned in (("sRGB", False), ("LAB", True)):
+        # JPEG, which keeps any profile; libpng drops one whose colour space
+        # is not the image's.
+        source = tmp_path / f"{kind}.jpg"
+        Image.fromarray(pixels).save(source, icc_profile=_profile(kind))
+        run = _resize(tool, source, tmp_path / "out.png", "--linear")
+        assert ("is not sRGB, and --linear decodes the samples as sRGB" in run.stderr) == warned, run.stderr
+        if warned:
+            assert "'Lab identity built-in'" in run.stderr
