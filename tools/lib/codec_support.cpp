@@ -2,6 +2,7 @@
 
 #include "jpeg_codec.hpp"
 #include "png_codec.hpp"
+#include "tiff_codec.hpp"
 
 #include <limits>
 
@@ -49,6 +50,7 @@ void validateForEncoding(const Image& image, std::string_view name) {
 std::string contentHint(std::span<const std::byte> bytes) {
     if (looksLikePng(bytes)) return " (its content is PNG)";
     if (looksLikeJpeg(bytes)) return " (its content is JPEG)";
+    if (looksLikeTiff(bytes)) return " (its content is TIFF)";
     return "";
 }
 

@@ -6,6 +6,7 @@
 #include "jpeg_codec.hpp"
 #include "orientation.hpp"
 #include "png_codec.hpp"
+#include "tiff_codec.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -52,7 +53,7 @@ std::vector<std::byte> readWholeFile(const std::filesystem::path& path, std::str
 
 namespace {
 
-const char* const kSupported = "PNG (.png), JPEG (.jpg, .jpeg)";
+const char* const kSupported = "PNG (.png), JPEG (.jpg, .jpeg), TIFF (.tif, .tiff)";
 
 // Formats people try; named in the refusal so it reads as "not supported"
 // rather than "broken file".
@@ -74,6 +75,7 @@ ImageFormat imageFormatFor(const std::filesystem::path& path) {
                    [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
     if (ext == ".png") return ImageFormat::png;
     if (ext == ".jpg" || ext == ".jpeg") return ImageFormat::jpeg;
+    if (ext == ".tif" || ext == ".tiff") return ImageFormat::tiff;
     failCodec(path.string(), ext.empty() ? std::string("has no file extension to tell the image format; "
                                                        "supported: ") + kSupported
                                          : "the image format '" + ext + "' is not supported; supported: " +
@@ -83,6 +85,7 @@ ImageFormat imageFormatFor(const std::filesystem::path& path) {
 std::optional<ImageFormat> sniffImageFormat(std::span<const std::byte> bytes) noexcept {
     if (looksLikePng(bytes)) return ImageFormat::png;
     if (looksLikeJpeg(bytes)) return ImageFormat::jpeg;
+    if (looksLikeTiff(bytes)) return ImageFormat::tiff;
     return std::nullopt;
 }
 
@@ -100,7 +103,7 @@ ImageFile decodeImageFile(std::span<const std::byte> bytes, std::string_view nam
     switch (*format) {
         case ImageFormat::png: file.pages.push_back(decodePng(bytes, name, options, &file.metadata)); break;
         case ImageFormat::jpeg: file.pages.push_back(decodeJpeg(bytes, name, options, &file.metadata)); break;
-        case ImageFormat::tiff: break;
+        case ImageFormat::tiff: file = decodeTiff(bytes, name, options); break;
     }
     // PNG and JPEG store their orientation in the EXIF block only.
     if (*format != ImageFormat::tiff) file.metadata.orientation = exifOrientation(file.metadata.exif);
@@ -143,9 +146,9 @@ std::vector<std::byte> encodeImageFile(const ImageFile& file, ImageFormat format
     switch (format) {
         case ImageFormat::png: return encodePng(file.pages.front(), name, options, metadata);
         case ImageFormat::jpeg: return encodeJpeg(file.pages.front(), name, options, metadata);
-        case ImageFormat::tiff: break;
+        case ImageFormat::tiff: return encodeTiff(file, name, options);
     }
-    failCodec(name, "TIFF files are not supported");
+    failCodec(name, "unknown image format");
 }
 
 ImageFile readImageFile(const std::filesystem::path& path, const ImageReadOptions& options) {

@@ -16,6 +16,7 @@
 #include "image_file.hpp"
 #include "jpeg_codec.hpp"
 #include "png_codec.hpp"
+#include "tiff_codec.hpp"
 #include "tool_error.hpp"
 
 #include <cstddef>
