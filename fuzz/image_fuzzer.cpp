@@ -1,5 +1,6 @@
 // Fuzz target: the PNG decoder (or, built with AXISWARP_FUZZ_JPEG, the JPEG
-// decoder) of the tool library, through libpng or libjpeg, on arbitrary bytes.
+// decoder, or with AXISWARP_FUZZ_TIFF the TIFF decoder) of the tool library,
+// through libpng, libjpeg or libtiff, on arbitrary bytes.
 //
 // Every input must either be refused with the library's ToolError or give an
 // image whose extents, channels and depth are possible for the format and
@@ -10,6 +11,10 @@
 // that it left one out), the image must turn upright by the EXIF's
 // orientation, and a block whose orientation is reset must then read as
 // upright.
+//
+// A TIFF file must give pages of one size, channel count and sample type,
+// each within the limits, which come back bit for bit through the encoder
+// and the decoder, with the ICC profile, orientation and compression.
 //
 // For PNG the chunk checksums of the input are recomputed before decoding:
 // a mutation would otherwise almost always end at the first checksum test,
@@ -33,6 +38,7 @@
 namespace {
 
 using axiswarp::tools::Image;
+using axiswarp::tools::ImageFile;
 using axiswarp::tools::ImageMetadata;
 using axiswarp::tools::ToolError;
 
@@ -41,13 +47,19 @@ constexpr bool kJpeg = true;
 #else
 constexpr bool kJpeg = false;
 #endif
+#if defined(AXISWARP_FUZZ_TIFF)
+constexpr bool kTiff = true;
+#else
+constexpr bool kTiff = false;
+#endif
+constexpr const char* kFormat = kTiff ? "tiff" : kJpeg ? "jpeg" : "png";
 
 // Small enough that the largest accepted image decodes in milliseconds and
 // stays far below the fuzzer's memory limit, whatever its header claims.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 18;
 
 [[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "%s fuzzer: %s\n", kJpeg ? "jpeg" : "png", what);
+    std::fprintf(stderr, "%s fuzzer: %s\n", kFormat, what);
     std::abort();
 }
 
@@ -106,11 +118,61 @@ void checkImage(const Image& image) {
     if (heldSamples(image) != image.sampleCount()) fail("the sample buffer does not match the extents");
 }
 
+
+ImageFile decodeTiffFile(std::span<const std::byte> bytes, const char* name) {
+    axiswarp::tools::ImageReadOptions options;
+    options.maxPixels = kMaxPixels;
+    // Few pages, so that a chain of large pages stays within memory; the
+    // stored orientation is kept, for the round trip to compare.
+    options.maxPages = 8;
+    options.autoOrient = false;
+    return axiswarp::tools::decodeTiff(bytes, name, options);
+}
+
+void fuzzTiff(std::span<const std::byte> bytes) {
+    ImageFile file;
+    try {
+        file = decodeTiffFile(bytes, "input");
+    } catch (const ToolError& error) {
+        static const bool verbose = std::getenv("AXISWARP_FUZZ_VERBOSE") != nullptr;
+        if (verbose) std::fprintf(stderr, "refused: %s\n", error.what());
+        return;
+    }
+    if (file.pages.empty() || file.pages.size() > 8) fail("a page count outside 1..8");
+    if (file.metadata.orientation < 1 || file.metadata.orientation > 8) fail("an orientation outside 1..8");
+    const Image& first = file.pages.front();
+    for (const Image& page : file.pages) {
+        checkImage(page);
+        if (page.width != first.width || page.height != first.height || page.channels != first.channels ||
+            page.sampleType() != first.sampleType()) {
+            fail("the pages of a stack differ");
+        }
+    }
+    ImageFile back;
+    try {
+        back = decodeTiffFile(axiswarp::tools::encodeTiff(file, "round trip"), "round trip");
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        fail("a decoded file does not survive the encoder and the decoder");
+    }
+    if (back.pages.size() != file.pages.size()) fail("the round trip changed the page count");
+    for (std::size_t p = 0; p < file.pages.size(); ++p)
+        if (!(back.pages[p] == file.pages[p])) fail("the round trip changed a page");
+    if (back.metadata.iccProfile != file.metadata.iccProfile || back.metadata.orientation != file.metadata.orientation ||
+        back.compression != file.compression) {
+        fail("the round trip changed the profile, the orientation or the compression");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::byte> input(reinterpret_cast<const std::byte*>(data),
                                  reinterpret_cast<const std::byte*>(data) + size);
+    if constexpr (kTiff) {
+        fuzzTiff(input);
+        return 0;
+    }
     if (!kJpeg) fixPngChecksums(input);
     const std::span<const std::byte> bytes(input);
     Image image;

@@ -12,7 +12,11 @@ takes: both byte orders, both memory orders, bool, complex floats, complex
 integers as a structured dtype, 0-d, 1-d and empty arrays, header version 2.
 
 PNG seeds (fuzz/corpus/png) cover every colour type, bit depths 1 to 16, a
-palette with transparency, a tRNS key colour and Adam7 interlacing. The JPEG
+palette with transparency, a tRNS key colour and Adam7 interlacing. TIFF
+seeds (fuzz/corpus/tiff) are written with tifffile: each sample format,
+strips, tiles, separate planes, Deflate with the predictor, a two-page
+stack, big-endian, the ICC profile and Orientation tags, and an LZW strip
+made of literal codes, which tifffile cannot encode. The JPEG
 seeds (fuzz/corpus/jpeg) need an encoder and are written by the tool
 library's own: `ninja -C BUILD write_jpeg_seeds && BUILD/fuzz/write_jpeg_seeds fuzz/corpus/jpeg`.
 """
@@ -294,6 +298,65 @@ PNG_SEEDS = {
 }
 
 
+def lzw_literals(data):
+    """An LZW stream of only literal codes: Clear, each byte, End. Valid while
+    the decoder's table stays below 511 entries, so codes stay 9 bits."""
+    assert len(data) < 250
+    bits = "".join(format(code, "09b") for code in [256, *data, 257])
+    bits += "0" * (-len(bits) % 8)
+    return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+
+
+def tiff(data, **options):
+    import io
+    import tifffile  # imported here: only the TIFF seeds need it
+    out = io.BytesIO()
+    pages = options.pop("pages", [data])
+    with tifffile.TiffWriter(out, byteorder=options.pop("byteorder", "<")) as tif:
+        for page in pages:
+            tif.write(page, **options)
+    return out.getvalue()
+
+
+def tiff_seeds():
+    import numpy as np
+    gray = np.arange(12, dtype="u1").reshape(3, 4)
+    return {
+        "gray_u8_4x3": tiff(gray),
+        "gray_lzw_literals_4x3": as_lzw(tiff(gray), lzw_literals(gray.tobytes())),
+        "gray_alpha_u16_deflate_3x2": tiff(np.arange(12, dtype="u2").reshape(3, 2, 2) * 5000,
+                                           photometric="minisblack", extrasamples=["unassalpha"],
+                                           compression="zlib", predictor=True),
+        "rgb_i16_big_endian_2x2": tiff(np.array([[[-1, 2, -3], [4, -5, 6]], [[7, -8, 9], [0, 1, -2]]], "i2"),
+                                       photometric="rgb", byteorder=">"),
+        "rgba_f32_tiled_17x3": tiff(np.linspace(-1, 2, 17 * 3 * 4, dtype="f4").reshape(3, 17, 4),
+                                    photometric="rgb", extrasamples=["assocalpha"], tile=(16, 16),
+                                    compression="zlib"),
+        "rgb_u32_separate_3x2": tiff(np.arange(18, dtype="u4").reshape(3, 2, 3) * 99991, photometric="rgb",
+                                     planarconfig="separate"),
+        "gray_f64_stack_2x2x2": tiff(None, pages=[np.full((2, 2), v, "f8") for v in (0.5, -1e300)]),
+        "gray_i32_icc_orient_2x1": tiff(np.array([[-2**31, 2**31 - 1]], "i4"),
+                                        extratags=[(34675, "B", 5, b"prof!", True), (274, "H", 1, 8, True)]),
+        "gray_i8_rows_per_strip_1_1x5": tiff(np.arange(-2, 3, dtype="i1").reshape(5, 1), rowsperstrip=1),
+    }
+
+
+def as_lzw(file, packed):
+    """The one-strip little-endian TIFF `file` with its strip replaced by
+    `packed`, appended at the end, and Compression set to LZW (5)."""
+    out = bytearray(file)
+    offset = len(out)
+    out += packed
+    ifd = struct.unpack_from("<I", out, 4)[0]
+    for i in range(struct.unpack_from("<H", out, ifd)[0]):
+        e = ifd + 2 + 12 * i
+        tag, kind = struct.unpack_from("<HH", out, e)
+        value = {259: 5, 273: offset, 279: len(packed)}.get(tag)
+        if value is not None:
+            struct.pack_into("<H" if kind == 3 else "<I", out, e + 8, value)
+    return bytes(out)
+
+
 def write_all(directory, seeds):
     os.makedirs(directory, exist_ok=True)
     for name, data in seeds.items():
@@ -306,6 +369,7 @@ def main():
     write_all(os.path.join(corpus, "call"), SEEDS)
     write_all(os.path.join(corpus, "npy"), NPY_SEEDS)
     write_all(os.path.join(corpus, "png"), PNG_SEEDS)
+    write_all(os.path.join(corpus, "tiff"), tiff_seeds())
 
 
 if __name__ == "__main__":

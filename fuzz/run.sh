@@ -8,16 +8,16 @@
 #
 # Usage: fuzz/run.sh [CALL_SECONDS [READER_SECONDS]]   (defaults 60 and 20)
 #   CALL_SECONDS for the module call, READER_SECONDS for each of the .npy,
-#   PNG and JPEG readers; 0 builds a target without running it.
+#   PNG, JPEG and TIFF readers; 0 builds a target without running it.
 # Environment: AXISWARP_FUZZ_BUILD_DIR (default build-fuzz), CMAKE_FLAGS,
-#   AXISWARP_FUZZ_TARGETS (default "call npy png jpeg"; the first one named
+#   AXISWARP_FUZZ_TARGETS (default "call npy png jpeg tiff"; the first one named
 #   "call" gets CALL_SECONDS, every other READER_SECONDS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 call_seconds=${1:-60}
 reader_seconds=${2:-20}
-read -r -a targets <<<"${AXISWARP_FUZZ_TARGETS:-call npy png jpeg}"
+read -r -a targets <<<"${AXISWARP_FUZZ_TARGETS:-call npy png jpeg tiff}"
 build=${AXISWARP_FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/ensure-deps.sh build fuzz
