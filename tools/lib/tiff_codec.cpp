@@ -519,7 +519,7 @@ void validatePages(const ImageFile& file, std::string_view name) {
 }
 
 bool writePage(TIFF* tif, const Image& image, const ImageFile& file, std::uint16_t compression,
-               std::size_t index, std::vector<unsigned char>& strip) {
+               std::size_t index) {
     const std::uint16_t channels = static_cast<std::uint16_t>(image.channels);
     const auto bits = static_cast<std::uint16_t>(image.bitDepth());
     const std::uint64_t rowBytes = std::uint64_t{image.width} * channels * (bits / 8);
@@ -556,15 +556,15 @@ bool writePage(TIFF* tif, const Image& image, const ImageFile& file, std::uint16
     if (!ok) return false;
 
     const PlaneGeometry g = geometryOf(image);
-    strip.resize(static_cast<std::size_t>(rowBytes * rows));
+    BandBuffer strip(static_cast<std::size_t>(rowBytes * rows));
     for (std::uint32_t first = 0, s = 0; first < image.height; first += rows, ++s) {
         const std::uint32_t count = std::min(rows, image.height - first);
         image.visitSamples([&](auto samples) {
             using T = typename decltype(samples)::value_type;
-            planesToBand(samples.data(), g, first, count, image.channels, reinterpret_cast<T*>(strip.data()),
+            planesToBand(samples.data(), g, first, count, image.channels, reinterpret_cast<T*>(strip.bytes()),
                          static_cast<std::size_t>(rowBytes / sizeof(T)), [](T v) { return v; });
         });
-        if (TIFFWriteEncodedStrip(tif, s, strip.data(), static_cast<tmsize_t>(rowBytes * count)) < 0) return false;
+        if (TIFFWriteEncodedStrip(tif, s, strip.bytes(), static_cast<tmsize_t>(rowBytes * count)) < 0) return false;
     }
     return TIFFWriteDirectory(tif) != 0;
 }
@@ -639,9 +639,8 @@ std::vector<std::byte> encodeTiff(const ImageFile& file, std::string_view name, 
     TiffPtr tif(TIFFClientOpenExt(std::string(name).c_str(), mode, &output, outputRead, outputWrite, outputSeek,
                                   closeNothing, outputSize, mapNothing, unmapNothing, opts.get()));
     if (!tif) failCodec(name, "cannot start the TIFF encoder: " + d.text());
-    std::vector<unsigned char> strip;
     for (std::size_t i = 0; i < file.pages.size(); ++i)
-        if (!writePage(tif.get(), file.pages[i], file, compression, i, strip))
+        if (!writePage(tif.get(), file.pages[i], file, compression, i))
             failCodec(name, "TIFF encoding failed: " + d.text());
     // Closing flushes nothing more (every directory is written), but frees
     // the handle before the bytes are handed out.
