@@ -7,6 +7,8 @@ decodes LZW only with a codec package Debian lacks, so the tool's LZW files
 are read back with Pillow instead, for the sample types Pillow holds.
 
 Usage: tiff_interchange_test.py IMAGE_COPY_TOOL AXISWARP
+Environment: AXISWARP_TOOL_LAUNCHER, a command the programs are started
+through (the emulator of a cross build).
 """
 import os
 import subprocess
@@ -20,6 +22,7 @@ from PIL import Image
 
 COPY_TOOL, AXISWARP = sys.argv[1], sys.argv[2]
 del sys.argv[1:3]
+LAUNCHER = os.environ.get("AXISWARP_TOOL_LAUNCHER", "").split()
 
 DTYPES = ["u1", "u2", "u4", "i1", "i2", "i4", "f4", "f8"]
 ICC_TAG, ORIENTATION_TAG = 34675, 274
@@ -80,7 +83,7 @@ def read_tiff(path):
 
 
 def run(*args):
-    result = subprocess.run(args, capture_output=True, text=True)
+    result = subprocess.run([*LAUNCHER, *args], capture_output=True, text=True)
     if result.returncode != 0:
         raise AssertionError(f"{' '.join(args)} exited {result.returncode}: {result.stderr}")
     return result.stderr
@@ -155,7 +158,7 @@ class CopiedThroughTheCodec(Temp):
         for name, arguments, message in cases:
             with self.subTest(name=name):
                 tifffile.imwrite(self.path(name), **arguments)
-                result = subprocess.run([COPY_TOOL, self.path(name), self.path("out.tif")],
+                result = subprocess.run([*LAUNCHER, COPY_TOOL, self.path(name), self.path("out.tif")],
                                         capture_output=True, text=True)
                 self.assertEqual(result.returncode, 1)
                 self.assertTrue(result.stderr.startswith(self.path(name) + ": "), result.stderr)

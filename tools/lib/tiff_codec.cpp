@@ -215,7 +215,8 @@ SampleType sampleTypeFrom(std::string_view where, std::uint16_t format, std::uin
         if (bits == 16) return s ? SampleType::int16 : SampleType::uint16;
         if (bits == 32) return s ? SampleType::int32 : SampleType::uint32;
         failCodec(where, std::string(s ? "signed" : "unsigned") + " integer samples of " +
-                             std::to_string(bits) + " bits are not supported (8, 16 or 32 are)");
+                             std::to_string(bits) + (bits == 1 ? " bit (bilevel)" : " bits") +
+                             " are not supported (8, 16 or 32 are)");
     }
     if (format == SAMPLEFORMAT_IEEEFP) {
         if (bits == 32) return SampleType::float32;
@@ -346,9 +347,9 @@ std::vector<PageLayout> readLayouts(TIFF* tif, Diagnostics& d, std::string_view 
         const std::string where = page == 0 ? std::string(name) : pageName(name, page);
         if (page >= options.maxPages)
             failCodec(name, "has more than " + std::to_string(options.maxPages) + " pages, the limit");
-        if ((std::uint64_t{page} + 1) * kMinPageBytes > fileSize)
-            failCodec(name, "its chain of directories claims more than " + std::to_string(page) +
-                                " pages, more than a file of " + std::to_string(fileSize) +
+        if (page > 0 && (std::uint64_t{page} + 1) * kMinPageBytes > fileSize)
+            failCodec(name, "its chain of directories goes on past page " + std::to_string(page) +
+                                ", more pages than a file of " + std::to_string(fileSize) +
                                 " bytes can hold (it is damaged)");
         if (page > 0) {
             d.clear();
