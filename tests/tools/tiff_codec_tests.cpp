@@ -244,6 +244,12 @@ TEST(TiffHandMade, HostileAndUnsupportedFilesAreRefusedNamingTheFile) {
     Page hugeCount = grayPage(16, 16);
     hugeCount.data.resize(100);
     hugeCount = with(hugeCount, 279, 0xFFFFFF00);
+    // Four more pages whose strip is the first page's (at byte 8 + 2 + 9*12 + 4).
+    std::vector<Page> shared(5, grayPage(16, 16));
+    for (std::size_t i = 1; i < shared.size(); ++i) {
+        shared[i].data.clear();
+        shared[i] = with(shared[i], 273, 122);
+    }
     const struct {
         const char* what;
         Bytes file;
@@ -259,6 +265,7 @@ TEST(TiffHandMade, HostileAndUnsupportedFilesAreRefusedNamingTheFile) {
         {"directory loop", build({loop}), "invalid TIFF data"},
         {"directory beyond the file", build({far}), "invalid TIFF data"},
         {"chain longer than the file", build({chain}), "goes on past page 1, more pages than a file of"},
+        {"pages sharing one strip", build(shared), "bad.tif, page 4: the strips of the pages take more than"},
         {"pages of different size", build({grayPage(4, 4), grayPage(4, 5)}), "page 2 is 4x5"},
         {"12-bit samples", build({with(grayPage(4, 4), 258, 12)}), "12 bits are not supported"},
         {"complex samples", build({with(grayPage(4, 4), 339, 6)}), "complex samples"},

@@ -155,8 +155,9 @@ int mapNothing(thandle_t, void**, toff_t*) { return 0; }
 
 // The most a strip or tile can expand when decoded, for a compression read:
 // deflate at most 1032-fold; LZW's codes of 9 to 12 bits stand for strings
-// that grow by one byte per code, about 1400-fold at best; PackBits turns 2
-// bytes into 128. A strip that would need more is not what its header says.
+// that grow by one byte per code, about 1400-fold at best (2048 leaves a
+// margin); PackBits turns 2 bytes into 128. A strip that would need more is
+// not what its header says.
 std::uint64_t maxExpansion(std::uint16_t compression) {
     switch (compression) {
         case COMPRESSION_NONE: return 1;
@@ -300,8 +301,12 @@ std::uint64_t decodedBytes(const PageLayout& p, std::uint32_t strile) {
 }
 
 // Every strip or tile of the current directory lies inside the file and is
-// large enough to hold what it decodes to. Returns the bytes they take.
-std::uint64_t checkStriles(TIFF* tif, const PageLayout& p, std::string_view where, std::uint64_t fileSize) {
+// large enough to hold what it decodes to, and the strips of all pages so far
+// (`dataBytes`, which grows by this page's) together fit in the file: real
+// files do not share strips between pages, and this bounds what all pages
+// decode to by the file's size.
+void checkStriles(TIFF* tif, const PageLayout& p, std::string_view where, std::uint64_t fileSize,
+                  std::uint64_t& dataBytes) {
     const std::uint64_t across = p.tiled ? (std::uint64_t{p.width} + p.tileWidth - 1) / p.tileWidth : 1;
     const std::uint64_t down = (std::uint64_t{p.height} + p.tileLength - 1) / p.tileLength;
     const std::uint64_t expected = across * down * (p.separate ? p.samples : 1);
@@ -311,7 +316,6 @@ std::uint64_t checkStriles(TIFF* tif, const PageLayout& p, std::string_view wher
         failCodec(where, "the file lists " + std::to_string(count) + " " + kind + "s where the image needs " +
                              std::to_string(expected));
     const std::uint64_t expansion = maxExpansion(p.compression);
-    std::uint64_t total = 0;
     for (std::uint32_t s = 0; s < expected; ++s) {
         int error = 0;
         const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, s, &error);
@@ -327,9 +331,12 @@ std::uint64_t checkStriles(TIFF* tif, const PageLayout& p, std::string_view wher
         if (p.compression == COMPRESSION_NONE ? bytes < needed : needed / expansion > bytes)
             failCodec(where, which + " has " + std::to_string(bytes) + " bytes, too few for the " +
                                  std::to_string(needed) + " it decodes to (the file is truncated or damaged)");
-        total += bytes;  // each below the file size, at most 2^32 * 2^32 of them in all
+        // Both at most the file's size: the sum cannot wrap.
+        dataBytes += bytes;
+        if (dataBytes > fileSize)
+            failCodec(where, "the strips of the pages take more than the file's " + std::to_string(fileSize) +
+                                 " bytes (they overlap; the file is damaged)");
     }
-    return total;
 }
 
 // A directory takes at least its entry count, five entries (width, height,
@@ -369,11 +376,7 @@ std::vector<PageLayout> readLayouts(TIFF* tif, Diagnostics& d, std::string_view 
                 failCodec(name, "page " + std::to_string(page + 1) + " is " + describe(p) + ", page 1 is " +
                                     describe(first) + "; the pages of a stack must agree");
         }
-        dataBytes += checkStriles(tif, p, where, fileSize);
-        if (dataBytes > fileSize)
-            failCodec(where, "the strips of the pages so far take " + std::to_string(dataBytes) +
-                                 " bytes, more than the file's " + std::to_string(fileSize) +
-                                 " (they overlap; the file is damaged)");
+        checkStriles(tif, p, where, fileSize, dataBytes);
         pages.push_back(p);
         if (TIFFLastDirectory(tif)) break;
     }
