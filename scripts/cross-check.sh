@@ -43,8 +43,10 @@ export DEBIAN_FRONTEND=noninteractive
 # The target's libraries for the tool, from Debian's packages for it.
 libs="$root/target-libs"
 libpkgs=(libpng16-16 libpng-dev zlib1g zlib1g-dev libjpeg62-turbo libjpeg62-turbo-dev
-         libtiff6 libtiff-dev libdeflate0 libjbig0 liblerc4 liblzma5 libwebp7 libzstd1
+         libtiff6 libtiff-dev libdeflate0 libjbig0 liblzma5 libwebp7 libzstd1
          libexif12 libexif-dev liblcms2-2 liblcms2-dev)
+# Debian builds LERC, and links libtiff with it, on little-endian targets only.
+[ "$arch" = s390x ] || libpkgs+=(liblerc4)
 # The marker names the packages unpacked, so that a changed list unpacks again.
 if [ "$(cat "$libs/.unpacked" 2>/dev/null)" != "${libpkgs[*]}" ]; then
   step "fetching ${libpkgs[*]} for $debarch"
