@@ -43,6 +43,11 @@ def test_a_stack_cannot_become_a_png_and_compression_can_change(tool, tmp_path):
     assert refused.returncode == 2
     assert "the image has 2 pages, and PNG holds one; write it as .tif" in refused.stderr
     assert not (tmp_path / "out.png").exists()
+    tifffile.imwrite(tmp_path / "float.tif", np.zeros((8, 8), dtype=np.float32))
+    refused = subprocess.run([tool, "resize", str(tmp_path / "float.tif"), "--scale", "0.5", "-o",
+                              str(tmp_path / "out.jpg")], capture_output=True, text=True, timeout=60)
+    assert refused.returncode == 2
+    assert "the image has float32 samples, and JPEG stores 8- or 16-bit unsigned integers" in refused.stderr
     for name, code in (("lzw", 5), ("deflate", 8), ("none", 1)):
         out = tmp_path / f"{name}.tif"
         subprocess.run([tool, "resize", str(source), "--scale", "0.5", "--compression", name, "-o", str(out)],
