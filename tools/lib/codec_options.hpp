@@ -15,8 +15,7 @@ namespace axiswarp::tools {
 struct ImageReadOptions {
     std::uint64_t maxPixels = std::uint64_t{1} << 28;     // width * height of one page
     std::uint64_t maxFileBytes = std::uint64_t{1} << 32;  // encoded size
-    // Pages of a stack, at most. All pages together must also stay within
-    // maxPixels times this.
+    // Pages of a stack, at most.
     std::uint32_t maxPages = 65536;
     // Apply the stored orientation, so that the pages are upright and the
     // metadata's orientation is 1.
