@@ -351,14 +351,14 @@ void runResize(const ResizeOptions& options) {
 void registerResizeCommand(CLI::App& app) {
     auto options = std::make_shared<ResizeOptions>();
     CLI::App* resize = app.add_subcommand(
-        "resize", "Resize PNG and JPEG images: two module calls per image, files in parallel.");
-    resize->add_option("IN", options->inputs, "Input images (.png, .jpg, .jpeg)")
+        "resize", "Resize PNG, JPEG and TIFF images: two module calls per page, files in parallel.");
+    resize->add_option("IN", options->inputs, "Input images (PNG, JPEG, TIFF)")
         ->type_name("FILE")
         ->required();
 
     CLI::Option* output = resize->add_option(
         "-o,--output", options->output,
-        "Output file for a single input; its extension chooses the format")
+        "Output file for a single input; its extension (.png, .jpg, .jpeg, .tif, .tiff) chooses the format")
         ->type_name("OUT");
     CLI::Option* outDir = resize->add_option(
         "--out-dir", options->outDir,
@@ -424,7 +424,7 @@ void registerResizeCommand(CLI::App& app) {
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
     resize->add_option("--max-pixels", options->maxPixels,
-                       "Refuse an input image of more than N pixels (width times height), "
+                       "Refuse an input image of more than N pixels (width times height, per page), "
                        "judged from its header before any decoding: a guard against "
                        "decompression bombs")
         ->type_name("N")
@@ -439,16 +439,22 @@ void registerResizeCommand(CLI::App& app) {
                        "Module file to load (default: the module this build made)")
         ->type_name("FILE");
     resize->footer(
-        "Each image is resized by two calls of the module, one per dimension, the one that\n"
-        "shrinks most (or grows least) first. 8- and 16-bit PNGs keep their depth; gray, gray+alpha, RGB and\n"
-        "RGBA keep their channels. Colour is resampled premultiplied by alpha, so fully\n"
-        "transparent pixels never darken their neighbours. A JPEG output drops alpha and\n"
-        "reduces 16-bit samples to 8 bits, with a warning.\n"
+        "Each page is resized by two calls of the module, one per dimension, the one that\n"
+        "shrinks most (or grows least) first, in the image's own sample type.\n"
         "\n"
-        "Outputs are written under a temporary name and renamed, so they are never left\n"
-        "half-written. A file that fails is reported and skipped; the others are still\n"
-        "resized. Exit status: 0 when all succeeded, 1 when the module failed on a file,\n"
-        "2 for a bad command line or an unreadable or unwritable file.\n"
+        "Formats (inputs are recognised by content, outputs by extension):\n"
+        "  PNG   8 and 16 bits; gray, gray+alpha, RGB, RGBA (palette and low depths read as 8-bit)\n"
+        "  JPEG  8-bit gray and RGB; an output drops alpha and reduces 16 bits, with a warning\n"
+        "  TIFF  8/16/32-bit unsigned and signed integers, float32, float64; 1 to 4 channels;\n"
+        "        strips or tiles; none, LZW, Deflate; multi-page stacks, every page resized alike\n"
+        "Colour is resampled premultiplied by alpha, so fully transparent pixels never darken\n"
+        "their neighbours. The EXIF or TIFF orientation is applied (the output is upright),\n"
+        "and ICC profiles and EXIF are kept byte for byte, unless told otherwise.\n"
+        "\n"
+        "Outputs appear whole or not at all. A file that fails is reported and skipped; the\n"
+        "others are still resized. Ctrl-C keeps the outputs already finished and leaves nothing\n"
+        "of the others. Exit status: 0 when all succeeded, 1 when the module failed on a file,\n"
+        "2 for a bad command line or an unreadable or unwritable file, 130 after Ctrl-C.\n"
         "\n"
         "Examples:\n"
         "  axiswarp resize photo.jpg --scale 0.25 -o small.jpg\n"
@@ -456,7 +462,9 @@ void registerResizeCommand(CLI::App& app) {
         "  axiswarp resize logo.png --size 64x64 -o icon.png\n"
         "  axiswarp resize shots/*.png --height 240 --out-dir thumbs --jobs 4\n"
         "  axiswarp resize scan.png --scale 3 --kernel nearest -o pixels.png\n"
-        "  axiswarp resize art.png --scale 0.5 --precise -o art-half.jpg --quality 95");
+        "  axiswarp resize art.png --scale 0.5 --precise -o art-half.jpg --quality 95\n"
+        "  axiswarp resize stack.tif --scale 0.5 --compression deflate -o half.tif\n"
+        "  axiswarp resize detail.png --scale 0.25 --linear -o quarter.png");
     resize->callback([options] { runResize(*options); });
 }
 
