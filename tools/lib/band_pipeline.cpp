@@ -14,7 +14,7 @@ constexpr std::size_t kQueuedBands = 3;
 
 struct Band {
     std::uint32_t number = 0;
-    std::vector<std::uint16_t> storage;  // uint16 for alignment; used as bytes
+    std::vector<std::uint64_t> storage;  // aligned for any sample type; used as bytes
     unsigned char* bytes() { return reinterpret_cast<unsigned char*>(storage.data()); }
 };
 
@@ -25,7 +25,7 @@ void pipelineBands(WorkerPool* pool, std::size_t bandBytes, std::uint32_t bands,
                    const std::function<void(std::uint32_t, const unsigned char*)>& store) {
     if (pool == nullptr || pool->threads() < 2 || bands < 2) {
         Band band;
-        band.storage.resize((bandBytes + 1) / 2);
+        band.storage.resize((bandBytes + 7) / 8);
         for (std::uint32_t b = 0; b < bands; ++b) {
             produce(b, band.bytes());
             store(b, band.bytes());
@@ -35,7 +35,7 @@ void pipelineBands(WorkerPool* pool, std::size_t bandBytes, std::uint32_t bands,
 
     // Buffers: one being filled, kQueuedBands waiting, one being stored.
     std::vector<Band> buffers(kQueuedBands + 2);
-    for (Band& band : buffers) band.storage.resize((bandBytes + 1) / 2);
+    for (Band& band : buffers) band.storage.resize((bandBytes + 7) / 8);
     std::mutex mutex;
     std::condition_variable ready;
     std::vector<Band*> free;

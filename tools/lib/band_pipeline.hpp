@@ -23,7 +23,7 @@
 namespace axiswarp::tools {
 
 // Calls produce(b, buffer) for b = 0 .. bands-1 in order on one thread, each
-// filling a buffer of `bandBytes` bytes (aligned for 16-bit samples), and
+// filling a buffer of `bandBytes` bytes (aligned for any sample type), and
 // store(b, buffer) once for each band after its produce, on that thread or
 // another. Bands may be stored in any order and two at once. An exception
 // from produce ends the decoding; it is rethrown here once nothing runs.
