@@ -4,6 +4,7 @@
 #include "tool_error.hpp"
 
 #include "module_fixture.hpp"
+#include "resize_model.hpp"
 #include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
@@ -72,26 +73,13 @@ TEST(ResizePlanOrder, TheDimensionThatShrinksMostGoesFirst) {
     }
 }
 
-// The test's own model: one pass along `dim` as plain weighted sums of the
-// tables, optionally rounded half up and saturated like an integer class.
+// One pass of the model, optionally rounded half up and saturated at `top`
+// like an unsigned integer class (top 0: not rounded).
 std::vector<double> modelPass(const std::vector<double>& in, std::uint64_t rows, std::uint64_t cols,
                               std::uint64_t channels, const Tables& t, int dim, double top) {
-    const std::uint64_t outRows = dim == 1 ? t.outLength : rows;
-    const std::uint64_t outCols = dim == 2 ? t.outLength : cols;
-    std::vector<double> out(outRows * outCols * channels);
-    for (std::uint64_t c = 0; c < channels; ++c)
-        for (std::uint64_t j = 0; j < outCols; ++j)
-            for (std::uint64_t i = 0; i < outRows; ++i) {
-                double sum = 0.0;
-                for (std::uint64_t k = 0; k < t.taps; ++k) {
-                    const auto src = static_cast<std::uint64_t>(t.index(k, dim == 1 ? i : j)) - 1;
-                    const double w = t.weight(k, dim == 1 ? i : j);
-                    sum += w * in[c * rows * cols + (dim == 1 ? j * rows + src : src * rows + i)];
-                }
-                if (top > 0) sum = sum <= 0 ? 0 : sum >= top ? top : std::trunc(sum + 0.5);
-                out[c * outRows * outCols + j * outRows + i] = sum;
-            }
-    return out;
+    return axiswarp::testing::modelPass(in, rows, cols, channels, t, dim, [top](double sum) {
+        return top > 0 ? (sum <= 0 ? 0 : sum >= top ? top : std::trunc(sum + 0.5)) : sum;
+    });
 }
 
 Image makeImage(std::uint32_t w, std::uint32_t h, std::uint32_t c, int depth,

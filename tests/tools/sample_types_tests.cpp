@@ -6,6 +6,7 @@
 #include "tool_error.hpp"
 
 #include "module_fixture.hpp"
+#include "resize_model.hpp"
 #include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ namespace {
 using namespace axiswarp::tools;
 using axiswarp::testing::ModuleTest;
 using axiswarp::testing::errorOf;
+using axiswarp::testing::modelPass;
 
 constexpr SampleType kAllTypes[] = {SampleType::uint8, SampleType::uint16, SampleType::uint32,
                                     SampleType::int8,  SampleType::int16,  SampleType::int32,
@@ -82,27 +84,6 @@ TEST(StoreSample, RoundsAndSaturatesAsTheModuleStores) {
             else EXPECT_EQ(stored, model) << sampleTypeName(t);
         }
     }
-}
-
-// One pass of the tables as plain sums, each result stored by `store`.
-template <class Store>
-std::vector<double> modelPass(const std::vector<double>& in, std::uint64_t rows, std::uint64_t cols,
-                              std::uint64_t channels, const Tables& t, int dim, Store store) {
-    const std::uint64_t outRows = dim == 1 ? t.outLength : rows;
-    const std::uint64_t outCols = dim == 2 ? t.outLength : cols;
-    std::vector<double> out(outRows * outCols * channels);
-    for (std::uint64_t c = 0; c < channels; ++c)
-        for (std::uint64_t j = 0; j < outCols; ++j)
-            for (std::uint64_t i = 0; i < outRows; ++i) {
-                double sum = 0.0;
-                for (std::uint64_t k = 0; k < t.taps; ++k) {
-                    const auto src = static_cast<std::uint64_t>(t.index(k, dim == 1 ? i : j)) - 1;
-                    sum += t.weight(k, dim == 1 ? i : j) *
-                           in[c * rows * cols + (dim == 1 ? j * rows + src : src * rows + i)];
-                }
-                out[c * outRows * outCols + j * outRows + i] = store(sum);
-            }
-    return out;
 }
 
 // Samples spread over the whole range of the type, with its extremes next
