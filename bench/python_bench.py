@@ -16,18 +16,31 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
 3. axiswarp.dask.resize of a large uint8 volume on a LocalCluster of 1 and
    of 2 single-threaded worker processes (loopback only), data made on the
    workers and results kept there (persist), so the times are the resize's.
+4. Memory (--only memory): what fresh pages cost a user. axiswarp.resize of
+   a float32 4000-by-4000 image to 8000-by-8000 (cubic) beside OpenCV
+   INTER_CUBIC, right after other large arrays were freed, in a new process
+   (first call) and in a warm loop; two Python threads on separate arrays
+   beside Pillow's two threads; axiswarp.dask.resize of 12000^2 float32 to
+   6000^2 on one worker process (MALLOC_TRIM_THRESHOLD_=65536, as Dask
+   starts them) against one local thread; and, given --tool, `axiswarp
+   resize --precise` of a 6000x5232 JPEG (made with Pillow) to 1/4 as a
+   whole process. Each row gives wall, user and system time.
 
-Every entry is the median of --runs timed runs after one warm-up.
+Every entry is the median of --runs timed runs after one warm-up; the
+memory rows alternate between the commands compared in each run.
 """
 
 import argparse
 import json
 import os
 import platform
+import resource
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from peers import make_image, median_ms  # noqa: E402
@@ -130,14 +143,239 @@ def dask_rows(size, runs):
     return result
 
 
+# --- 4. Memory: fresh pages against reused ones -----------------------------
+
+UPSCALE_IN, UPSCALE_OUT = (4000, 4000), (8000, 8000)
+
+
+def timed(function):
+    """(wall, user, system) in ms of one call, the process's CPU time over all threads."""
+    before, start = resource.getrusage(resource.RUSAGE_SELF), time.perf_counter()
+    function()
+    wall, after = time.perf_counter() - start, resource.getrusage(resource.RUSAGE_SELF)
+    return wall * 1e3, (after.ru_utime - before.ru_utime) * 1e3, (after.ru_stime - before.ru_stime) * 1e3
+
+
+def median_times(samples):
+    return tuple(statistics.median(s[k] for s in samples) for k in range(3))
+
+
+def float_image(np, shape, seed=1):
+    rows, cols = shape
+    i = np.arange(rows, dtype=np.float32)[:, None]
+    j = np.arange(cols, dtype=np.float32)[None, :]
+    return (np.sin(i * 0.013 * seed) * np.cos(j * 0.007) * 100 + (i + j) * 0.01).astype(np.float32)
+
+
+def free_other_arrays(np):
+    """The state of a process that has just dropped large arrays of other sizes (about 900 MiB)."""
+    others = [np.ones(n, dtype=np.float32) for n in (30_000_000, 50_000_000, 70_000_000, 90_000_000)]
+    del others
+
+
+def upscale_jobs(np, axiswarp):
+    import cv2
+    cv2.setNumThreads(1)
+    return {
+        "axiswarp": lambda a: axiswarp.resize(a, UPSCALE_OUT, kernel="cubic"),
+        "opencv": lambda a: cv2.resize(a, UPSCALE_OUT[::-1], interpolation=cv2.INTER_CUBIC),
+    }
+
+
+def child_main(which):
+    """One first call in this new process, after freeing other arrays; prints its times."""
+    import numpy as np
+
+    import axiswarp
+    job = upscale_jobs(np, axiswarp)[which]
+    image = float_image(np, UPSCALE_IN)
+    free_other_arrays(np)
+    print(json.dumps(timed(lambda: job(image))))
+
+
+def upscale_rows(np, axiswarp, runs):
+    jobs = upscale_jobs(np, axiswarp)
+    image = float_image(np, UPSCALE_IN)
+    rows = {}
+    # First call of a new process, the process alternating between the two.
+    cold = {name: [] for name in jobs}
+    for _ in range(runs):
+        for name in jobs:
+            out = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", name], check=True,
+                                 capture_output=True, text=True).stdout
+            cold[name].append(json.loads(out.splitlines()[-1]))
+    for name in jobs:
+        rows[("new process, after freeing", name)] = median_times(cold[name])
+    # In this process: after freeing other arrays, and a warm loop of equal calls.
+    for state in ("after freeing", "warm loop"):
+        samples = {name: [] for name in jobs}
+        for name, job in jobs.items():
+            job(image)
+        for _ in range(runs):
+            for name, job in jobs.items():
+                if state == "after freeing":
+                    free_other_arrays(np)
+                samples[name].append(timed(lambda: job(image)))
+        for name in jobs:
+            rows[(state, name)] = median_times(samples[name])
+    return rows
+
+
+def two_thread_speedups(np, axiswarp, runs):
+    """Two jobs one after the other on one thread against the same two on two threads."""
+    from PIL import Image
+    images = [float_image(np, UPSCALE_IN, seed) for seed in (1, 2)]
+    pictures = [Image.fromarray(a, "F") for a in images]
+    jobs = {
+        "axiswarp.resize": [lambda a=a: axiswarp.resize(a, UPSCALE_OUT, kernel="cubic") for a in images],
+        "Pillow BICUBIC (mode F)": [lambda p=p: p.resize(UPSCALE_OUT[::-1], Image.Resampling.BICUBIC)
+                                    for p in pictures],
+    }
+
+    def one_thread(pair):
+        for job in pair:
+            job()
+
+    def two_threads(pair):
+        threads = [threading.Thread(target=job) for job in pair]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    samples = {(name, how): [] for name in jobs for how in ("one", "two")}
+    for pair in jobs.values():
+        one_thread(pair)
+        two_threads(pair)
+    for _ in range(runs):
+        for name, pair in jobs.items():
+            samples[(name, "one")].append(timed(lambda: one_thread(pair)))
+            samples[(name, "two")].append(timed(lambda: two_threads(pair)))
+    return {key: median_times(s) for key, s in samples.items()}
+
+
+def dask_float_rows(size, runs):
+    """axiswarp.dask.resize of size^2 float32 to half, on one worker process and on one local thread."""
+    import dask
+    import dask.array as da
+    import numpy as np
+    from distributed import Client, LocalCluster, wait
+
+    import axiswarp.dask
+
+    def block(block_info=None):
+        (r0, r1), (c0, c1) = block_info[None]["array-location"]
+        i = np.arange(r0, r1, dtype=np.float32)[:, None]
+        j = np.arange(c0, c1, dtype=np.float32)[None, :]
+        return (np.sin(i * 0.013) * np.cos(j * 0.007) * 100).astype(np.float32)
+
+    chunks = da.core.normalize_chunks("auto", (size, size), dtype=np.float32)
+    out_shape = (size // 2, size // 2)
+    samples = {"one worker process": [], "one thread": []}
+    with LocalCluster(n_workers=1, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None, worker_dashboard_address=None, silence_logs=40) as cluster, \
+            Client(cluster) as client:
+        client.wait_for_workers(1, timeout=60)
+        remote = client.persist(da.map_blocks(block, dtype=np.float32, chunks=chunks))
+        wait(remote)
+        with dask.config.set(scheduler="threads", num_workers=1):
+            local = da.map_blocks(block, dtype=np.float32, chunks=chunks).persist()
+
+        def on_worker():
+            out = client.persist(axiswarp.dask.resize(remote, out_shape, kernel="cubic"))
+            wait(out)
+            del out
+
+        def on_thread():
+            with dask.config.set(scheduler="threads", num_workers=1):
+                axiswarp.dask.resize(local, out_shape, kernel="cubic").persist()
+
+        on_worker()
+        on_thread()
+        for _ in range(runs):
+            t0 = time.perf_counter()
+            on_worker()
+            samples["one worker process"].append((time.perf_counter() - t0) * 1e3)
+            t0 = time.perf_counter()
+            on_thread()
+            samples["one thread"].append((time.perf_counter() - t0) * 1e3)
+    return {k: statistics.median(v) for k, v in samples.items()}, chunks
+
+
+def cli_precise_rows(tool, runs):
+    """`axiswarp resize --precise` of a 6000x5232 JPEG to 1/4: (wall, user, system) s and peak KiB."""
+    import numpy as np
+    from PIL import Image
+    with tempfile.TemporaryDirectory() as work:
+        source = os.path.join(work, "big.jpg")
+        Image.fromarray(make_image(np, 5232, 6000), "RGB").save(source, quality=90)
+        results = {}
+        for jobs in ("1", "2"):
+            results[jobs] = []
+        for _ in range(runs):
+            for jobs in results:
+                timing = os.path.join(work, "time.txt")
+                subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", timing, tool, "resize", "--precise",
+                                "--scale", "0.25", "-j", jobs, "-o", os.path.join(work, "out.jpg"), source],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                results[jobs].append([float(v) for v in open(timing).read().split()[-4:]])
+        return {jobs: tuple(statistics.median(r[k] for r in rows) for k in range(4)) for jobs, rows in results.items()}
+
+
+def memory_table(args, np, axiswarp):
+    runs = args.runs
+    print("\nfloat32 4000x4000 to 8000x8000, cubic, one thread: medians of "
+          f"{runs} alternating runs (ms; user and system over the whole process)\n")
+    print("| state | what | wall | user | system | system ÷ wall | wall ÷ OpenCV |")
+    print("|---|---|---:|---:|---:|---:|---:|")
+    rows = upscale_rows(np, axiswarp, runs)
+    for (state, name), (wall, user, system) in rows.items():
+        ratio = wall / rows[(state, "opencv")][0]
+        what = "axiswarp.resize" if name == "axiswarp" else "OpenCV cv2.resize INTER_CUBIC"
+        print(f"| {state} | {what} | {wall:.0f} | {user:.0f} | {system:.0f} | {system / wall:.2f} | {ratio:.2f} |")
+
+    print(f"\nTwo such jobs on separate arrays, one thread against two threads (medians of {runs})\n")
+    print("| what | one thread (ms) | two threads (ms) | system, two threads (ms) | speed-up |")
+    print("|---|---:|---:|---:|---:|")
+    speed = two_thread_speedups(np, axiswarp, runs)
+    for name in dict.fromkeys(k[0] for k in speed):
+        one, two = speed[(name, "one")], speed[(name, "two")]
+        print(f"| {name} | {one[0]:.0f} | {two[0]:.0f} | {two[2]:.0f} | {one[0] / two[0]:.2f} |")
+
+    times, chunks = dask_float_rows(args.dask_float_size, max(3, runs))
+    n = args.dask_float_size
+    print(f"\naxiswarp.dask.resize of {n}x{n} float32 to {n // 2}x{n // 2}, cubic, chunks "
+          f"{chunks[0][0]}x{chunks[1][0]} (medians of {max(3, runs)}, alternating)\n")
+    print("| where | ms | ÷ one thread |")
+    print("|---|---:|---:|")
+    for where, ms in times.items():
+        print(f"| {where} | {ms:.0f} | {ms / times['one thread']:.2f} |")
+
+    if args.tool:
+        cli = cli_precise_rows(args.tool, runs)
+        print(f"\n`axiswarp resize --precise --scale 0.25` of a 6000x5232 JPEG, whole process (medians of {runs})\n")
+        print("| jobs | wall (s) | user (s) | system (s) | peak (MiB) |")
+        print("|---:|---:|---:|---:|---:|")
+        for jobs, (wall, user, system, peak) in cli.items():
+            print(f"| {jobs} | {wall:.2f} | {user:.2f} | {system:.2f} | {peak / 1024:.0f} |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--bench", required=True, help="the axiswarp_bench binary")
+    parser.add_argument("--bench", help="the axiswarp_bench binary (needed by the binding part)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding comparison")
-    parser.add_argument("--only", choices=["binding", "peers", "dask"], help="run one part alone")
+    parser.add_argument("--only", choices=["binding", "peers", "dask", "memory"], help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
+    parser.add_argument("--dask-float-size", type=int, default=12000, metavar="N",
+                        help="side of the float32 square of the memory part's Dask job")
+    parser.add_argument("--tool", help="the axiswarp command, for the memory part's whole-process run")
+    parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.child:
+        return child_main(args.child)
+    if args.only in (None, "binding") and not args.bench:
+        parser.error("the binding part needs --bench")
 
     import numpy as np
 
@@ -153,6 +391,8 @@ def main():
         peer_table(args, np, axiswarp, image)
     if args.only in (None, "dask"):
         dask_table(args)
+    if args.only in (None, "memory"):
+        memory_table(args, np, axiswarp)
 
 
 def binding_table(args, np, axiswarp, image):
