@@ -10,6 +10,7 @@ Environment:
                             reused as it is configured, so nothing is compiled
                             twice); default build/pip-cmake in the source tree
   AXISWARP_CMAKE_ARGS       extra arguments for configuring a new tree
+  CMAKE_BUILD_PARALLEL_LEVEL  the number of compile jobs (CMake's own variable)
 """
 
 import os

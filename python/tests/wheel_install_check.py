@@ -60,6 +60,7 @@ def main():
     os.makedirs(work)
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "AXISWARP_MODULE")}
     env["AXISWARP_CMAKE_BUILD_DIR"] = os.path.abspath(args.cmake_build_dir)
+    env.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "2")
     version = subprocess.run([args.tool, "--version"], check=True, capture_output=True,
                              text=True).stdout.split()[1]
 
