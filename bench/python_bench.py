@@ -13,10 +13,14 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
    BICUBIC), OpenCV (cv2.resize, INTER_CUBIC and INTER_AREA, one thread) and
    scikit-image (transform.resize, order 3 with anti-aliasing), each on the
    same NumPy array.
-3. axiswarp.dask.resize of a large uint8 volume on a LocalCluster of 1 and
+3. axiswarp.resize of a 256x256x128 float32 volume to 128x128x64 (all three
+   axes, cubic with anti-aliasing) beside scipy.ndimage.zoom(order=3) and
+   skimage.transform.resize(order=3, anti_aliasing=True), runs alternating
+   between them.
+4. axiswarp.dask.resize of a large uint8 volume on a LocalCluster of 1 and
    of 2 single-threaded worker processes (loopback only), data made on the
    workers and results kept there (persist), so the times are the resize's.
-4. Memory (--only memory): what fresh pages cost a user. axiswarp.resize of
+5. Memory (--only memory): what fresh pages cost a user. axiswarp.resize of
    a float32 4000-by-4000 image to 8000-by-8000 (cubic) beside OpenCV
    INTER_CUBIC, right after other large arrays were freed, in a new process
    (first call) and in a warm loop; two Python threads on separate arrays
@@ -106,6 +110,43 @@ def peer_rows(np, axiswarp, image, runs):
     ]
     versions = f"Pillow {Image.__version__}, OpenCV {cv2.__version__}, scikit-image {skimage.__version__}"
     return rows, versions
+
+
+def alternating_medians_ms(functions, runs):
+    """Median ms of each function, timed in rounds that run each once, so a shared machine's load falls on all."""
+    for function in functions.values():
+        function()  # warm-up
+    times = {name: [] for name in functions}
+    for _ in range(runs):
+        for name, function in functions.items():
+            start = time.perf_counter()
+            function()
+            times[name].append((time.perf_counter() - start) * 1e3)
+    return {name: statistics.median(t) for name, t in times.items()}
+
+
+def volume_rows(np, axiswarp, runs):
+    import scipy
+    import scipy.ndimage
+    import skimage
+    import skimage.transform
+    rng = np.random.default_rng(0)
+    # Smooth structure plus noise, so no method meets only trivial samples.
+    z, y, x = np.meshgrid(np.arange(256), np.arange(256), np.arange(128), indexing="ij", sparse=True)
+    volume = (np.sin(z / 9.0) * np.cos(y / 13.0) + x / 128.0 + rng.normal(0, 0.1, (256, 256, 128))).astype(np.float32)
+    fortran = np.asfortranarray(volume)
+    target = (128, 128, 64)
+    out = np.empty(target, np.float32)
+    functions = {
+        "axiswarp.resize, cubic, C order (3 passes)": lambda: axiswarp.resize(volume, target),
+        "axiswarp.resize, cubic, Fortran order": lambda: axiswarp.resize(fortran, target),
+        "axiswarp.resize, zoom=0.5, out= (C order)": lambda: axiswarp.resize(volume, zoom=0.5, out=out),
+        "scipy.ndimage.zoom(order=3)": lambda: scipy.ndimage.zoom(volume, 0.5, order=3),
+        "skimage.transform.resize(order=3, anti_aliasing=True)":
+            lambda: skimage.transform.resize(volume, target, order=3, anti_aliasing=True),
+    }
+    versions = f"SciPy {scipy.__version__}, scikit-image {skimage.__version__}"
+    return alternating_medians_ms(functions, runs), versions
 
 
 def dask_rows(size, runs):
@@ -365,7 +406,8 @@ def main():
     parser.add_argument("--bench", help="the axiswarp_bench binary (needed by the binding part)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding comparison")
-    parser.add_argument("--only", choices=["binding", "peers", "dask", "memory"], help="run one part alone")
+    parser.add_argument("--only", choices=["binding", "peers", "volume", "dask", "memory"],
+                        help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
     parser.add_argument("--dask-float-size", type=int, default=12000, metavar="N",
                         help="side of the float32 square of the memory part's Dask job")
@@ -389,6 +431,8 @@ def main():
         binding_table(args, np, axiswarp, image)
     if args.only in (None, "peers"):
         peer_table(args, np, axiswarp, image)
+    if args.only in (None, "volume"):
+        volume_table(args, np, axiswarp)
     if args.only in (None, "dask"):
         dask_table(args)
     if args.only in (None, "memory"):
@@ -420,6 +464,16 @@ def peer_table(args, np, axiswarp, image):
     print("| what | ms | ÷ axiswarp.resize |")
     print("|---|---:|---:|")
     for what, ms in rows:
+        print(f"| {what} | {ms:.1f} | {ms / base:.2f} |")
+
+
+def volume_table(args, np, axiswarp):
+    times, versions = volume_rows(np, axiswarp, args.runs)
+    base = next(iter(times.values()))
+    print(f"\n256x256x128 float32 volume to 128x128x64 on one thread, runs alternating ({versions})\n")
+    print("| what | ms | ÷ axiswarp.resize |")
+    print("|---|---:|---:|")
+    for what, ms in times.items():
         print(f"| {what} | {ms:.1f} | {ms / base:.2f} |")
 
 
