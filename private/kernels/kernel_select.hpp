@@ -43,7 +43,7 @@ const KernelTable& activeKernelTable() noexcept;
 
 // Runs one pass along `dim` (1, or 2 for any other value) with a table.
 template <class T>
-void runPass(const KernelTable& table, int dim, const ResamplePass<T>& pass) noexcept {
+void runPass(const KernelTable& table, int dim, const ResizeJob<T>& pass) noexcept {
     const PassEntries<T>& entries = table.of<T>();
     (dim == 1 ? entries.dim1 : entries.dim2)(pass);
 }

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "kernels/element_types.hpp"
-#include "kernels/resample_pass.hpp"
+#include "kernels/resize_job.hpp"
 
 namespace axiswarp {
 
@@ -20,7 +20,7 @@ enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3, neon = 4 };
 inline constexpr int simdLevelCount = 5;
 
 template <class T>
-using PassKernel = void (*)(const ResamplePass<T>&) noexcept;
+using PassKernel = void (*)(const ResizeJob<T>&) noexcept;
 
 template <class T>
 struct PassEntries {

@@ -36,7 +36,7 @@ struct DownRowsTiled {
     // Extends a chunk from output column `first` while its taps stay within
     // one tile. Returns a chunk of columns 0 when even `first` alone does not
     // fit (with K > 0).
-    static Chunk plan(const ResamplePass<T>& pass, u64 first) noexcept {
+    static Chunk plan(const ResizeJob<T>& pass, u64 first) noexcept {
         const u64 taps = pass.taps;
         const u64 widest = (tileColumns - 1) * pass.rows;  // largest offset difference a tile holds
         u64 lo = ~u64{0};
@@ -61,7 +61,7 @@ struct DownRowsTiled {
     // starting at planeStart, as doubles, column c at tile[c * stripRows];
     // rows up to the next multiple of W are zero so that the last vector
     // reads defined values.
-    static void fill(double* tile, const ResamplePass<T>& pass, u64 planeStart, const Chunk& chunk, u64 r0,
+    static void fill(double* tile, const ResizeJob<T>& pass, u64 planeStart, const Chunk& chunk, u64 r0,
                      u64 rowCount) noexcept {
         const u64 rows = pass.rows;
         for (u64 c = 0; c < chunk.columns; ++c) {
@@ -94,7 +94,7 @@ struct DownRowsTiled {
         }
     }
 
-    static void run(const ResamplePass<T>& pass) noexcept {
+    static void run(const ResizeJob<T>& pass) noexcept {
         constexpr u64 rowsPerBlock = blockVectors * W;
         alignas(64) double tile[tileColumns * stripRows];
         std::uint32_t index[indexCapacity];

@@ -9,16 +9,8 @@ namespace axiswarp::simd_scalar {
 namespace {
 
 template <class T>
-void plainDim1(const ResamplePass<T>& p) noexcept {
-    resampleDim1<T>(p.source, p.rows, p.cols, p.planes, p.target, p.outLength, p.weights, p.taps, p.offsets);
-}
-template <class T>
-void plainDim2(const ResamplePass<T>& p) noexcept {
-    resampleDim2<T>(p.source, p.rows, p.cols, p.planes, p.target, p.outLength, p.weights, p.taps, p.offsets);
-}
-template <class T>
 constexpr PassEntries<T> plain() noexcept {
-    return PassEntries<T>{&plainDim1<T>, &plainDim2<T>};
+    return PassEntries<T>{&resampleDim1<T>, &resampleDim2<T>};
 }
 
 }  // namespace

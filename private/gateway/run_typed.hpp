@@ -1,0 +1,37 @@
+// The typed passes of a call: the job's real and imaginary data blocks
+// through the kernels of one element type.
+#ifndef AXISWARP_GATEWAY_RUN_TYPED_HPP
+#define AXISWARP_GATEWAY_RUN_TYPED_HPP
+
+#include <zu.h>
+
+#include "kernels/kernel_select.hpp"
+#include "kernels/resize_job.hpp"
+
+namespace axiswarp {
+
+template <>
+template <class Entry>
+void ResizeJob<zuArray>::runTyped() const {
+    using Element = typename Entry::KernelElement;
+
+    // One pass record for both parts: the imaginary pass changes only the
+    // data blocks. The kernel table (the instruction-set level) was chosen
+    // once for the process.
+    ResizeJob<Element> pass = over(static_cast<const Element*>(source->realPointer()),
+                                   static_cast<Element*>(target->realPointer()));
+    const PassEntries<Element>& entries = activeKernelTable().of<Element>();
+    const PassKernel<Element> kernel = dim == 1 ? entries.dim1 : entries.dim2;
+    kernel(pass);
+    // The target decides: setup gave it an imaginary block exactly when the
+    // source has one, so the imaginary pass always has data to read.
+    if (auto* targetImag = static_cast<Element*>(target->imagPointer()); targetImag != nullptr) {
+        pass.source = static_cast<const Element*>(source->imagPointer());
+        pass.target = targetImag;
+        kernel(pass);
+    }
+}
+
+}  // namespace axiswarp
+
+#endif  // AXISWARP_GATEWAY_RUN_TYPED_HPP
