@@ -109,13 +109,13 @@ void runPass(Variant variant, const Pass& pass, const T* source, T* target) {
                                            pass.weights.data(), pass.dim};
     switch (variant) {
         case Variant::fast:
-            axiswarp::runPass<T>(axiswarp::activeKernelTable(), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::activeKernelTable(), described);
             break;
         case Variant::sse2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), described);
             break;
         case Variant::avx2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), described);
             break;
         case Variant::plain:
             (pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>)(described);

@@ -2,9 +2,9 @@
 #ifndef AXISWARP_GATEWAY_DISPATCH_BY_CLASS_HPP
 #define AXISWARP_GATEWAY_DISPATCH_BY_CLASS_HPP
 
-#include "gateway/element_type_list.hpp"
 #include "gateway/raise_error.hpp"
 #include "gateway/run_typed.hpp"
+#include "kernels/element_type_list.hpp"
 
 namespace axiswarp {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "gateway/dispatch_by_class.hpp"
-#include "gateway/element_type_list.hpp"
 #include "gateway/raise_error.hpp"
 #include "gateway/run_typed.hpp"
+#include "kernels/element_type_list.hpp"
 
 namespace axiswarp {
 

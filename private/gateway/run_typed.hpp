@@ -18,17 +18,16 @@ void ResizeJob<zuArray>::runTyped() const {
     // One pass record for both parts: the imaginary pass changes only the
     // data blocks. The kernel table (the instruction-set level) was chosen
     // once for the process.
+    const KernelTable& table = activeKernelTable();
     ResizeJob<Element> pass = over(static_cast<const Element*>(source->realPointer()),
                                    static_cast<Element*>(target->realPointer()));
-    const PassEntries<Element>& entries = activeKernelTable().of<Element>();
-    const PassKernel<Element> kernel = dim == 1 ? entries.dim1 : entries.dim2;
-    kernel(pass);
+    runPass(table, pass);
     // The target decides: setup gave it an imaginary block exactly when the
     // source has one, so the imaginary pass always has data to read.
     if (auto* targetImag = static_cast<Element*>(target->imagPointer()); targetImag != nullptr) {
         pass.source = static_cast<const Element*>(source->imagPointer());
         pass.target = targetImag;
-        kernel(pass);
+        runPass(table, pass);
     }
 }
 

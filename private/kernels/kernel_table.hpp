@@ -6,7 +6,9 @@
 #define AXISWARP_KERNELS_KERNEL_TABLE_HPP
 
 #include <tuple>
+#include <type_traits>
 
+#include "kernels/element_type_list.hpp"
 #include "kernels/element_types.hpp"
 #include "kernels/resize_job.hpp"
 
@@ -28,11 +30,55 @@ struct PassEntries {
     PassKernel<T> dim2 = nullptr;
 };
 
+namespace table_detail {
+
+// The element types of a list's entries, each once, in list order: the
+// logical entry reads its bytes through the uint8 kernels and adds none.
+template <class Found, class... Entries>
+struct DistinctElements {
+    using type = Found;
+};
+template <class... Found, class First, class... Rest>
+struct DistinctElements<TypeList<Found...>, First, Rest...> {
+    using Element = typename First::KernelElement;
+    using type = typename DistinctElements<
+        std::conditional_t<(std::is_same_v<Element, Found> || ...), TypeList<Found...>, TypeList<Found..., Element>>,
+        Rest...>::type;
+};
+
+template <class List>
+struct ElementsOf;
+template <class... Entries>
+struct ElementsOf<TypeList<Entries...>> : DistinctElements<TypeList<>, Entries...> {};
+
+template <class Elements>
+struct EntriesOf;
+template <class... Elements>
+struct EntriesOf<TypeList<Elements...>> {
+    using type = std::tuple<PassEntries<Elements>...>;
+
+    template <class Make>
+    static constexpr type make(Make entriesFor) noexcept {
+        return type{entriesFor(std::type_identity<Elements>{})...};
+    }
+};
+
+}  // namespace table_detail
+
+// The element types the kernels are instantiated for: those of
+// ElementTypeList, so that a class added there gets its table entries (and
+// every level its kernels) without being written out again.
+using KernelElements = typename table_detail::ElementsOf<ElementTypeList>::type;
+
 struct KernelTable {
-    std::tuple<PassEntries<double>, PassEntries<single>, PassEntries<uint8>, PassEntries<uint16>,
-               PassEntries<uint32>, PassEntries<uint64>, PassEntries<int8>, PassEntries<int16>,
-               PassEntries<int32>, PassEntries<int64>>
-        entries;
+    typename table_detail::EntriesOf<KernelElements>::type entries;
+
+    // The table whose entries for element type T are
+    // entriesFor(std::type_identity<T>{}), for every kernel element type.
+    template <class Make>
+    static constexpr KernelTable filledBy(Make entriesFor) noexcept {
+        return KernelTable{table_detail::EntriesOf<KernelElements>::make(entriesFor)};
+    }
 
     template <class T>
     const PassEntries<T>& of() const noexcept {

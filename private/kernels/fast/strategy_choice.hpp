@@ -54,7 +54,5 @@ constexpr PassEntries<T> entriesFor() noexcept {
 }
 
 constexpr KernelTable makeKernelTable() noexcept {
-    return KernelTable{{entriesFor<double>(), entriesFor<single>(), entriesFor<uint8>(), entriesFor<uint16>(),
-                        entriesFor<uint32>(), entriesFor<uint64>(), entriesFor<int8>(), entriesFor<int16>(),
-                        entriesFor<int32>(), entriesFor<int64>()}};
+    return KernelTable::filledBy([]<class T>(std::type_identity<T>) { return entriesFor<T>(); });
 }

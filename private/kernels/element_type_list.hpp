@@ -1,7 +1,9 @@
 // The element classes the module handles, bound to the types their data is
-// read and written in.
-#ifndef AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
-#define AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+// read and written in. The class dispatch walks this list, and every level's
+// kernel table (kernel_table.hpp) has an entry per distinct element type of
+// it; it lives with the kernels so that they need nothing from the gateway.
+#ifndef AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
+#define AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
 
 #include <cstdint>
 
@@ -45,4 +47,4 @@ constexpr bool listsClass(TypeList<Entries...>, zuClassID classID) noexcept {
 
 }  // namespace axiswarp
 
-#endif  // AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+#endif  // AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
