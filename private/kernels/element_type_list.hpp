@@ -1,6 +1,6 @@
 // The element classes the module handles, bound to the types their data is
 // read and written in. The class dispatch walks this list, and every level's
-// kernel table (kernel_table.hpp) has an entry per distinct element type of
+// kernel table (kernel_table.hpp) has an entry per distinct sample type of
 // it; it lives with the kernels so that they need nothing from the gateway.
 #ifndef AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
 #define AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
@@ -11,10 +11,12 @@
 
 namespace axiswarp {
 
-template <zuClassID Id, class Kernel>
+// One entry: a class identifier and the sample type its data is read and
+// written in, the type the kernels are instantiated for.
+template <zuClassID Id, class Sample>
 struct ElementType {
     static constexpr zuClassID classID = Id;
-    using KernelElement = Kernel;
+    using SampleType = Sample;
 };
 
 // A logical image is its own entry (its own typed pass) but has no kernels of

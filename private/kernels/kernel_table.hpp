@@ -1,5 +1,5 @@
-// The entry points of one instruction-set level: for every kernel element
-// type, the pass along dimension 1 and the pass along dimension 2. Each
+// The entry points of one instruction-set level: for every sample type, the
+// pass along dimension 1 and the pass along dimension 2. Each
 // level's translation unit (kernels/levels/) fills one table; kernel_select
 // picks the table once per process.
 #ifndef AXISWARP_KERNELS_KERNEL_TABLE_HPP
@@ -32,52 +32,52 @@ struct PassEntries {
 
 namespace table_detail {
 
-// The element types of a list's entries, each once, in list order: the
+// The sample types of a list's entries, each once, in list order: the
 // logical entry reads its bytes through the uint8 kernels and adds none.
 template <class Found, class... Entries>
-struct DistinctElements {
+struct DistinctSamples {
     using type = Found;
 };
 template <class... Found, class First, class... Rest>
-struct DistinctElements<TypeList<Found...>, First, Rest...> {
-    using Element = typename First::KernelElement;
-    using type = typename DistinctElements<
-        std::conditional_t<(std::is_same_v<Element, Found> || ...), TypeList<Found...>, TypeList<Found..., Element>>,
+struct DistinctSamples<TypeList<Found...>, First, Rest...> {
+    using Sample = typename First::SampleType;
+    using type = typename DistinctSamples<
+        std::conditional_t<(std::is_same_v<Sample, Found> || ...), TypeList<Found...>, TypeList<Found..., Sample>>,
         Rest...>::type;
 };
 
 template <class List>
-struct ElementsOf;
+struct SamplesOf;
 template <class... Entries>
-struct ElementsOf<TypeList<Entries...>> : DistinctElements<TypeList<>, Entries...> {};
+struct SamplesOf<TypeList<Entries...>> : DistinctSamples<TypeList<>, Entries...> {};
 
-template <class Elements>
+template <class Samples>
 struct EntriesOf;
-template <class... Elements>
-struct EntriesOf<TypeList<Elements...>> {
-    using type = std::tuple<PassEntries<Elements>...>;
+template <class... Samples>
+struct EntriesOf<TypeList<Samples...>> {
+    using type = std::tuple<PassEntries<Samples>...>;
 
     template <class Make>
     static constexpr type make(Make entriesFor) noexcept {
-        return type{entriesFor(std::type_identity<Elements>{})...};
+        return type{entriesFor(std::type_identity<Samples>{})...};
     }
 };
 
 }  // namespace table_detail
 
-// The element types the kernels are instantiated for: those of
+// The sample types the kernels are instantiated for: those of
 // ElementTypeList, so that a class added there gets its table entries (and
 // every level its kernels) without being written out again.
-using KernelElements = typename table_detail::ElementsOf<ElementTypeList>::type;
+using SampleTypes = typename table_detail::SamplesOf<ElementTypeList>::type;
 
 struct KernelTable {
-    typename table_detail::EntriesOf<KernelElements>::type entries;
+    typename table_detail::EntriesOf<SampleTypes>::type entries;
 
-    // The table whose entries for element type T are
-    // entriesFor(std::type_identity<T>{}), for every kernel element type.
+    // The table whose entries for sample type T are
+    // entriesFor(std::type_identity<T>{}), for every type of SampleTypes.
     template <class Make>
     static constexpr KernelTable filledBy(Make entriesFor) noexcept {
-        return KernelTable{table_detail::EntriesOf<KernelElements>::make(entriesFor)};
+        return KernelTable{table_detail::EntriesOf<SampleTypes>::make(entriesFor)};
     }
 
     template <class T>

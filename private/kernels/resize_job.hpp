@@ -43,7 +43,8 @@ struct ResizeJob {
 
     // For the call's job (Data = zuArray): runs the kernels chosen by `dim`
     // over the real blocks and, when the target has them, over the imaginary
-    // blocks. Entry names the element type the data is read and written in.
+    // blocks. Entry (of ElementTypeList) names the sample type the data is
+    // read and written in.
     // Defined by the gateway (gateway/run_typed.hpp), which owns the host
     // arrays.
     template <class Entry>
