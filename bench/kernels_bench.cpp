@@ -104,20 +104,21 @@ template <class T>
 void runPass(Variant variant, const Pass& pass, const T* source, T* target) {
     const auto args = std::make_tuple(source, pass.rows, pass.cols, pass.planes, target, pass.outLength,
                                       pass.weights.data(), pass.taps, pass.offsets.data());
-    const axiswarp::ResamplePass<T> described{source, target, pass.rows, pass.cols, pass.planes, pass.outLength,
-                                              pass.taps, pass.weights.data(), pass.offsets.data()};
+    const axiswarp::ResizeJob<T> described{source,      target,         pass.rows, pass.cols,
+                                           pass.planes, pass.outLength, pass.taps, pass.offsets.data(),
+                                           pass.weights.data(), pass.dim};
     switch (variant) {
         case Variant::fast:
-            axiswarp::runPass<T>(axiswarp::activeKernelTable(), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::activeKernelTable(), described);
             break;
         case Variant::sse2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), described);
             break;
         case Variant::avx2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), described);
             break;
         case Variant::plain:
-            std::apply(pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>, args);
+            (pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>)(described);
             break;
         case Variant::oracle:
             std::apply(pass.dim == 1 ? &axiswarp::reference::referenceResampleDim1<T>

@@ -56,8 +56,8 @@ u64 lanesOf(SimdLevel level) {
 template <class T>
 void runAtLevel(SimdLevel level, int dim, const T* source, u64 rows, u64 cols, u64 planes, T* target, u64 outLength,
                 const double* weights, u64 taps, const u64* offsets) {
-    runPass<T>(kernelTableAt(level), dim,
-               ResamplePass<T>{source, target, rows, cols, planes, outLength, taps, weights, offsets});
+    runPass<T>(kernelTableAt(level),
+               ResizeJob<T>{source, target, rows, cols, planes, outLength, taps, offsets, weights, dim});
 }
 
 struct Job {

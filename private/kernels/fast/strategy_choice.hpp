@@ -22,7 +22,7 @@ inline constexpr u64 wideColumnVectors = W >= 8 ? 2 : 4;
 inline constexpr u64 wideInterleave = W >= 8 ? 4 : 2;
 
 template <class T>
-void resampleAlongColumns(const ResamplePass<T>& pass) noexcept {
+void resampleAlongColumns(const ResizeJob<T>& pass) noexcept {
     if (std::is_same_v<T, float> && pass.taps == 1) {
         OneTapAlongColumn<T>::run(pass);
     } else if (convertsOnce<T>(pass.taps)) {
@@ -33,7 +33,7 @@ void resampleAlongColumns(const ResamplePass<T>& pass) noexcept {
 }
 
 template <class T>
-void resampleAlongRows(const ResamplePass<T>& pass) noexcept {
+void resampleAlongRows(const ResizeJob<T>& pass) noexcept {
     if (pass.rows == 0 || pass.planes == 0) return;
     if (convertsOnce<T>(pass.taps)) {
         DownRowsTiled<T>::run(pass);
@@ -54,7 +54,5 @@ constexpr PassEntries<T> entriesFor() noexcept {
 }
 
 constexpr KernelTable makeKernelTable() noexcept {
-    return KernelTable{{entriesFor<double>(), entriesFor<single>(), entriesFor<uint8>(), entriesFor<uint16>(),
-                        entriesFor<uint32>(), entriesFor<uint64>(), entriesFor<int8>(), entriesFor<int16>(),
-                        entriesFor<int32>(), entriesFor<int64>()}};
+    return KernelTable::filledBy([]<class T>(std::type_identity<T>) { return entriesFor<T>(); });
 }
