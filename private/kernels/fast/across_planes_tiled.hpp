@@ -78,35 +78,66 @@ struct AcrossPlanesTiled {
         return n;
     }
 
-    // Output elements s .. s+count-1 of a chunk (counted from its first
-    // pixel's channel 0) from its tile, their sums into the sums tile.
-    template <u64 count>
-    static void elements(const double* tile, double* sums, const Chunk& chunk, u64 s,
-                         const ResamplePass<T>& pass) noexcept {
+    // Channels c0 .. c0+channels-1 of output pixels s .. s+pixels-1 of a
+    // chunk from its tile, their sums into the sums tile. A pixel's channels
+    // share its weights and offsets and read consecutive tile rows: one
+    // broadcast and one offset per pixel and tap serve channels times
+    // vectorsPerRow sums.
+    template <u64 channels, u64 pixels>
+    static void pixelBlock(const double* tile, double* sums, const Chunk& chunk, u64 s, u64 c0,
+                           const ResamplePass<T>& pass) noexcept {
         const u64 taps = pass.taps;
-        const double* w[count];
-        const u64* o[count];
-        const double* base[count];  // the tile at this element's channel, less the chunk's first element
-        D acc[count][vectorsPerRow];
-        for (u64 n = 0; n < count; ++n) {
-            const u64 j = chunk.first + (s + n) / pass.rows;
-            const u64 channel = (s + n) % pass.rows;
-            w[n] = pass.weights + j * taps;
-            o[n] = pass.offsets + j * taps;
-            base[n] = tile + channel * groupPlanes;
-            for (u64 u = 0; u < vectorsPerRow; ++u) acc[n][u] = Vec::zero();
+        const double* w = pass.weights + (chunk.first + s) * taps;
+        const u64* o = pass.offsets + (chunk.first + s) * taps;
+        const double* base = tile + c0 * groupPlanes;
+        D acc[pixels][channels][vectorsPerRow];
+        for (u64 n = 0; n < pixels; ++n) {
+            for (u64 c = 0; c < channels; ++c) {
+                for (u64 u = 0; u < vectorsPerRow; ++u) acc[n][c][u] = Vec::zero();
+            }
         }
         for (u64 t = 0; t < taps; ++t) {
-            for (u64 n = 0; n < count; ++n) {
-                const D weight = Vec::broadcast(w[n][t]);
-                const double* row = base[n] + (o[n][t] - chunk.lo) * groupPlanes;
-                for (u64 u = 0; u < vectorsPerRow; ++u) {
-                    acc[n][u] = Vec::add(acc[n][u], Vec::mul(Vec::load(row + u * W), weight));
+            for (u64 n = 0; n < pixels; ++n) {
+                const D weight = Vec::broadcast(w[n * taps + t]);
+                const double* row = base + (o[n * taps + t] - chunk.lo) * groupPlanes;
+                for (u64 c = 0; c < channels; ++c) {
+                    for (u64 u = 0; u < vectorsPerRow; ++u) {
+                        acc[n][c][u] = Vec::add(acc[n][c][u], Vec::mul(Vec::load(row + (c * groupPlanes + u * W)), weight));
+                    }
                 }
             }
         }
-        for (u64 n = 0; n < count; ++n) {
-            for (u64 u = 0; u < vectorsPerRow; ++u) Vec::store(sums + ((s + n) * groupPlanes + u * W), acc[n][u]);
+        for (u64 n = 0; n < pixels; ++n) {
+            for (u64 c = 0; c < channels; ++c) {
+                double* to = sums + ((s + n) * pass.rows + c0 + c) * groupPlanes;
+                for (u64 u = 0; u < vectorsPerRow; ++u) Vec::store(to + u * W, acc[n][c][u]);
+            }
+        }
+    }
+
+    // Channels c0 .. c0+channels-1 of every pixel of a chunk; pixels in
+    // step where few channels leave fewer than `interleave` sums per vector.
+    template <u64 channels>
+    static void channelRun(const double* tile, double* sums, const Chunk& chunk, u64 c0,
+                           const ResamplePass<T>& pass) noexcept {
+        constexpr u64 inStep = interleave > channels ? interleave / channels : 1;
+        u64 s = 0;
+        for (; chunk.count - s >= inStep; s += inStep) pixelBlock<channels, inStep>(tile, sums, chunk, s, c0, pass);
+        for (; s < chunk.count; ++s) pixelBlock<channels, 1>(tile, sums, chunk, s, c0, pass);
+    }
+
+    // Every channel of every pixel of a chunk, in blocks of at most four
+    // channels (the sums of a block stay in registers).
+    static void chunkSums(const double* tile, double* sums, const Chunk& chunk, const ResamplePass<T>& pass) noexcept {
+        switch (pass.rows) {
+            case 1: channelRun<1>(tile, sums, chunk, 0, pass); break;
+            case 2: channelRun<2>(tile, sums, chunk, 0, pass); break;
+            case 3: channelRun<3>(tile, sums, chunk, 0, pass); break;
+            case 4: channelRun<4>(tile, sums, chunk, 0, pass); break;
+            case 5: channelRun<3>(tile, sums, chunk, 0, pass); channelRun<2>(tile, sums, chunk, 3, pass); break;
+            case 6: channelRun<3>(tile, sums, chunk, 0, pass); channelRun<3>(tile, sums, chunk, 3, pass); break;
+            case 7: channelRun<4>(tile, sums, chunk, 0, pass); channelRun<3>(tile, sums, chunk, 4, pass); break;
+            default: channelRun<4>(tile, sums, chunk, 0, pass); channelRun<4>(tile, sums, chunk, 4, pass); break;
         }
     }
 
@@ -147,9 +178,7 @@ struct AcrossPlanesTiled {
             gatherPixel(sums, group, pass, chunk.first);
         } else {
             if (chunk.hi > chunk.lo) Columns::template fill<full>(tile, group, chunk.lo, chunk.hi);
-            u64 s = 0;
-            for (; count - s >= interleave; s += interleave) elements<interleave>(tile, sums, chunk, s, pass);
-            for (; s < count; ++s) elements<1>(tile, sums, chunk, s, pass);
+            chunkSums(tile, sums, chunk, pass);
         }
         Columns::template flush<full>(groupTarget, planeLength, group, sums, chunk.first * pass.rows, count);
     }
