@@ -17,10 +17,10 @@ struct AcrossPlanesTiled {
     using Columns = AcrossColumnsTiled<T, vectorsPerRow, interleave>;
     using Group = typename Columns::Group;
     static constexpr u64 groupPlanes = Columns::groupColumns;
-    // The tile: 4096 doubles (32 KiB, inside the 48 KiB L1 of the measured
-    // machine with the sums beside it). Twice AcrossColumnsTiled's tile: a
+    // The tile: 4096 doubles (32 KiB). Twice AcrossColumnsTiled's: a
     // shrinking table's windows overlap, and a longer run of source elements
-    // per fill converts fewer of them twice.
+    // per fill converts fewer of them twice. On a 32 KiB L1 it still beat
+    // 2048 and matched 3072 (docs/performance.md).
     static constexpr u64 tileDoubles = 4096;
     static constexpr u64 tileRows = tileDoubles / groupPlanes;
     // Output elements (whole pixels) finished per tile fill.
