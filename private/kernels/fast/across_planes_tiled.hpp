@@ -8,8 +8,9 @@
 // AcrossColumnsTiled fills for neighbouring columns, so its fill and flush
 // serve here with planes for columns and M*N (M*L for the target) for the
 // column length. Output element e = j*M + c of a plane reads tile rows
-// o[j*K + t] + c: one broadcast weight and one contiguous load per vector
-// per tap. Planes past the last one are zero lanes, computed and never
+// o[j*K + t] + c (offsets are element offsets of whole columns): per tap one
+// broadcast weight for all channels of the pixel and one contiguous load
+// per vector. Planes past the last one are zero lanes, computed and never
 // stored.
 
 template <class T, u64 vectorsPerRow, u64 interleave>
