@@ -9,10 +9,12 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
    pass orders) beside the same two calls through the C++ stand-in host,
    timed by the kernel benchmark binary (its J*/pair-*/module jobs). The
    ratio shows what the binding adds: argument handling only, no copies.
-2. axiswarp.resize of that image to 750-by-1000 beside Pillow (Image.resize,
+2. axiswarp.resize of that image to 750-by-1000, on the Fortran-ordered and
+   on the C-ordered (interleaved) array, beside Pillow (Image.resize,
    BICUBIC), OpenCV (cv2.resize, INTER_CUBIC and INTER_AREA, one thread) and
    scikit-image (transform.resize, order 3 with anti-aliasing), each on the
-   same NumPy array.
+   same NumPy array, in alternating rounds; then the ratios of C order to
+   Fortran order and to INTER_AREA.
 3. axiswarp.resize of a 256x256x128 float32 volume to 128x128x64 (all three
    axes, cubic with anti-aliasing) beside scipy.ndimage.zoom(order=3) and
    skimage.transform.resize(order=3, anti_aliasing=True), runs alternating
@@ -84,7 +86,7 @@ def binding_rows(np, axiswarp, image, runs):
     return result
 
 
-def peer_rows(np, axiswarp, image, runs):
+def peer_rows(np, axiswarp, image, runs, rounds):
     import cv2
     import skimage
     import skimage.transform
@@ -92,22 +94,24 @@ def peer_rows(np, axiswarp, image, runs):
     cv2.setNumThreads(1)
     c_order = np.ascontiguousarray(image)
     picture = Image.fromarray(c_order, "RGB")
-    rows = [
-        ("axiswarp.resize, cubic (two module calls)", median_ms(lambda: axiswarp.resize(image, (750, 1000)), runs)),
-        ("axiswarp.resize, cubic, C-order input", median_ms(lambda: axiswarp.resize(c_order, (750, 1000)), runs)),
+    entries = [
+        ("axiswarp.resize, cubic (two module calls)", lambda: axiswarp.resize(image, (750, 1000))),
+        ("axiswarp.resize, cubic, C-order input", lambda: axiswarp.resize(c_order, (750, 1000))),
         ("Pillow Image.resize BICUBIC (incl. fromarray/asarray)",
-         median_ms(lambda: np.asarray(Image.fromarray(c_order, "RGB").resize((1000, 750), Image.Resampling.BICUBIC)),
-                   runs)),
+         lambda: np.asarray(Image.fromarray(c_order, "RGB").resize((1000, 750), Image.Resampling.BICUBIC))),
         ("Pillow Image.resize BICUBIC (image object)",
-         median_ms(lambda: picture.resize((1000, 750), Image.Resampling.BICUBIC), runs)),
-        ("OpenCV cv2.resize INTER_CUBIC", median_ms(lambda: cv2.resize(c_order, (1000, 750),
-                                                                        interpolation=cv2.INTER_CUBIC), runs)),
-        ("OpenCV cv2.resize INTER_AREA", median_ms(lambda: cv2.resize(c_order, (1000, 750),
-                                                                       interpolation=cv2.INTER_AREA), runs)),
-        ("scikit-image transform.resize order 3, anti_aliasing",
-         median_ms(lambda: skimage.transform.resize(c_order, (750, 1000), order=3, anti_aliasing=True,
-                                                    preserve_range=True).astype(np.uint8), max(1, runs // 2))),
+         lambda: picture.resize((1000, 750), Image.Resampling.BICUBIC)),
+        ("OpenCV cv2.resize INTER_CUBIC", lambda: cv2.resize(c_order, (1000, 750), interpolation=cv2.INTER_CUBIC)),
+        ("OpenCV cv2.resize INTER_AREA", lambda: cv2.resize(c_order, (1000, 750), interpolation=cv2.INTER_AREA)),
     ]
+    # Rounds alternate between the entries, so that a shared machine's load
+    # falls on all alike; each figure is the median of the rounds' medians.
+    timed = [[median_ms(function, runs) for _, function in entries] for _ in range(rounds)]
+    rows = [(what, statistics.median(r[k] for r in timed)) for k, (what, _) in enumerate(entries)]
+    rows.append(("scikit-image transform.resize order 3, anti_aliasing",
+                 median_ms(lambda: skimage.transform.resize(c_order, (750, 1000), order=3, anti_aliasing=True,
+                                                            preserve_range=True).astype(np.uint8),
+                           max(1, runs // 2))))
     versions = f"Pillow {Image.__version__}, OpenCV {cv2.__version__}, scikit-image {skimage.__version__}"
     return rows, versions
 
@@ -405,7 +409,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bench", help="the axiswarp_bench binary (needed by the binding part)")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding comparison")
+    parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding and peer comparisons")
     parser.add_argument("--only", choices=["binding", "peers", "volume", "dask", "memory"],
                         help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
@@ -458,13 +462,20 @@ def binding_table(args, np, axiswarp, image):
 
 
 def peer_table(args, np, axiswarp, image):
-    rows, versions = peer_rows(np, axiswarp, image, args.runs)
+    rows, versions = peer_rows(np, axiswarp, image, args.runs, args.rounds)
     base = rows[0][1]
-    print(f"\n3000x4000x3 uint8 to 750x1000 on one thread ({versions})\n")
+    print(f"\n3000x4000x3 uint8 to 750x1000 on one thread ({versions}), "
+          f"{args.rounds} alternating rounds of {args.runs} runs\n")
     print("| what | ms | ÷ axiswarp.resize |")
     print("|---|---:|---:|")
     for what, ms in rows:
         print(f"| {what} | {ms:.1f} | {ms / base:.2f} |")
+    # The interleaved targets: C order against Fortran order, and against
+    # OpenCV's INTER_AREA on the same C-ordered array.
+    times = dict(rows)
+    c_order = times["axiswarp.resize, cubic, C-order input"]
+    print(f"\nC-order ÷ Fortran-order axiswarp.resize: {c_order / base:.2f}; "
+          f"C-order axiswarp.resize ÷ OpenCV INTER_AREA: {c_order / times['OpenCV cv2.resize INTER_AREA']:.2f}")
 
 
 def volume_table(args, np, axiswarp):

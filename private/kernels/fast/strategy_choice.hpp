@@ -32,10 +32,21 @@ void resampleAlongColumns(const ResizeJob<T>& pass) noexcept {
     }
 }
 
+// Along dimension 2 with at most 8 rows (pixel-interleaved images: channels
+// by columns by image rows) and at least a vector of planes, lanes across
+// planes: down rows such a pass would fill M of W lanes and run one short
+// addition chain per output column.
+template <class T>
+constexpr bool interleavedPixels(const ResizeJob<T>& pass) noexcept {
+    return pass.rows <= AcrossPlanesTiled<T, wideColumnVectors, wideInterleave>::widestPixel && pass.planes >= W;
+}
+
 template <class T>
 void resampleAlongRows(const ResizeJob<T>& pass) noexcept {
     if (pass.rows == 0 || pass.planes == 0) return;
-    if (convertsOnce<T>(pass.taps)) {
+    if (interleavedPixels(pass)) {
+        AcrossPlanesTiled<T, wideColumnVectors, wideInterleave>::run(pass);
+    } else if (convertsOnce<T>(pass.taps)) {
         DownRowsTiled<T>::run(pass);
     } else {
         DownRowsDirect<T>::run(pass, 0, pass.outLength);
