@@ -15,7 +15,8 @@
 # Environment: CMAKE_FLAGS (added to the configure line), JOBS,
 #   AXISWARP_CROSS_RUN=qemu to run i686 tests under qemu-i386 even where the
 #   kernel runs them (the way a kernel without 32-bit support takes),
-#   AXISWARP_CROSS_BUILD_DIR (default build-ARCH).
+#   AXISWARP_CROSS_BUILD_DIR (default build-ARCH), AXISWARP_CI_NOTE (a file
+#   that receives one line on how the tests ran, for .ci/run's table).
 #
 # Installs what the machine lacks: the cross compiler, qemu-user, and the
 # target's builds of libpng, libjpeg, libexif and zlib, fetched as Debian packages for
@@ -39,6 +40,7 @@ jobs="${JOBS:-$(nproc)}"
 started=$SECONDS
 
 fail() { echo "cross-check $arch: $*" >&2; exit 1; }
+note() { if [ -n "${AXISWARP_CI_NOTE:-}" ]; then echo "$*" >"$AXISWARP_CI_NOTE"; fi; }
 step() { echo "== $arch: $* ($(date +%T), $((SECONDS - started)) s)"; }
 
 scripts/ensure-deps.sh build test "cross-$arch"
@@ -75,12 +77,15 @@ refused=""
 if [ -n "$native" ]; then refused="this kernel does not run 32-bit x86 programs (${native//$'\n'/ })"; fi
 if [ "$arch" = i686 ] && [ "${AXISWARP_CROSS_RUN:-}" = qemu ]; then refused="AXISWARP_CROSS_RUN=qemu"; fi
 case "$runner" in
-  native) echo "$arch programs run on this processor, through the target's own loader" ;;
-  qemu) echo "$arch programs run under $qemu${refused:+: $refused}" ;;
+  native) way="on this processor"; echo "$arch programs run $way, through the target's own loader" ;;
+  qemu) way="under $qemu"; echo "$arch programs run $way${refused:+: $refused}" ;;
   none)
-    echo "cross-check $arch: skipped: no way to run $arch programs here:${refused:+ $refused, and} $qemu did not run one either (${emulated//$'\n'/ })" >&2
+    why="no way to run $arch programs here:${refused:+ $refused, and} $qemu did not run one either (${emulated//$'\n'/ })"
+    echo "cross-check $arch: skipped: $why" >&2
+    note "skipped: $why"
     exit 0 ;;
 esac
+note "tests $way; not finished"
 
 # The target's libraries for the tool, from Debian's packages for it.
 libs="$root/target-libs"
@@ -184,10 +189,14 @@ if found=$(grep -E "$fused" <<<"$mnemonics" | sort | uniq -c) && [ -n "$found" ]
 fi
 echo "no fused multiply-add among $(wc -l <<<"$mnemonics") instructions"
 
-if [ "$runner" = native ]; then
-  step "running the whole test suite on this processor"
-else
-  step "running the whole test suite under $qemu"
+step "running the whole test suite $way"
+ctest --test-dir "$root" --output-on-failure -j "$jobs" | tee "$root/ctest.log"
+skipped=$(grep -c '(Skipped)$' "$root/ctest.log" || true)
+note "tests $way, $skipped skipped"
+if [ "$skipped" -gt 0 ]; then
+  # GoogleTest writes "FILE:LINE: Skipped" and the reason on the next line.
+  echo "reasons given by the skipped tests (with counts):"
+  grep -A1 ': Skipped$' "$root/Testing/Temporary/LastTest.log" | grep -v -e ': Skipped$' -e '^--$' |
+    sort | uniq -c || true
 fi
-ctest --test-dir "$root" --output-on-failure -j "$jobs"
-step "passed (tests run: $runner)"
+step "passed: tests $way, $skipped skipped (listed above)"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host_arrays.hpp"
+#include "skip_without_threads.hpp"
 
 namespace {
 
@@ -158,6 +159,7 @@ TEST_F(StandinHost, ScratchBlocksAreCounted) {
 // shares memory with another, and dropping them (here, on another thread)
 // brings the counts back.
 TEST_F(StandinHost, ArraysCanBeMadeAndDroppedFromManyThreads) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     constexpr int kThreads = 4;
     constexpr int kKept = 100;
     const Counts before = liveCounts();

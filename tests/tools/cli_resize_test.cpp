@@ -6,6 +6,7 @@
 
 #include "cli_sandbox.hpp"
 #include "host_arrays.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,7 @@ TEST_F(CliResize, VersionNamesTheReleaseTheCompilerAndTheKernelLevel) {
 // One large image, or a batch, on any number of threads gives the bytes of
 // one thread: sizes no split divides evenly, shrinking and enlarging.
 TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     writeImage(work() / "big.png", sample(1001, 777, 3, 8));
     writeImage(work() / "deep.png", sample(613, 419, 2, 16));
     struct Case {
