@@ -62,8 +62,8 @@ if(AXISWARP_RUNNER AND NOT AXISWARP_CROSS_RUN STREQUAL "qemu")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_RUNNER})
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_QEMU};-L;${AXISWARP_CROSS_SYSROOT})
-  # Tests whose programs start threads are skipped, with this reason, under
-  # an emulator that cannot run them (tests/CMakeLists.txt).
+  # Tests whose programs start threads or fork are skipped, with this
+  # reason, under an emulator that hangs in them (tests/CMakeLists.txt).
   if(AXISWARP_QEMU_NO_THREADS)
     set(AXISWARP_TESTS_NO_THREADS "${AXISWARP_QEMU_NO_THREADS}")
   endif()
