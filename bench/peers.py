@@ -15,7 +15,8 @@ kernels alone (both passes, the faster order) and whole module calls through
 the stand-in host (which include creating the output arrays).
 
 The peers are Debian packages (python3-pil, python3-opencv, python3-numpy);
-missing ones are installed with apt-get first.
+missing ones are installed with apt-get first (through scripts/apt-retry.sh,
+which rides out a mirror in the middle of a sync).
 """
 import argparse
 import json
@@ -41,12 +42,10 @@ def ensure_peers():
         return
     except ImportError:
         pass
-    sudo = [] if os.geteuid() == 0 else ["sudo"]
-    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    apt = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "apt-retry.sh")]
     print(f"peers: installing {' '.join(PACKAGES)} with apt-get", file=sys.stderr)
-    subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True, env=env)
-    subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends"] + PACKAGES,
-                   check=True, env=env)
+    subprocess.run(apt + ["update", "-qq"], check=True)
+    subprocess.run(apt + ["install", "-y", "-qq", "--no-install-recommends"] + PACKAGES, check=True)
     # Debian's modules live in the system interpreter's dist-packages.
     if sys.executable != "/usr/bin/python3":
         os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)

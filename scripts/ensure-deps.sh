@@ -37,8 +37,7 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing missing Debian packages: ${missing[*]}" >&2
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# shellcheck source=scripts/apt-retry.sh
+. "$(dirname "$0")/apt-retry.sh"
+apt_retry update -qq
+apt_retry install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -6,7 +6,10 @@
 #
 # The including file sets AXISWARP_CROSS_TRIPLE (the compilers' prefix),
 # AXISWARP_MULTIARCH (Debian's folder name for the architecture's libraries),
-# AXISWARP_QEMU and CMAKE_SYSTEM_PROCESSOR.
+# AXISWARP_QEMU and CMAKE_SYSTEM_PROCESSOR; a target that this machine may run
+# natively also names AXISWARP_RUNNER, and AXISWARP_CROSS_RUN=qemu on the
+# command line runs it under qemu-user all the same (scripts/cross-check.sh
+# passes it when the kernel does not run the target's programs).
 set(CMAKE_SYSTEM_NAME Linux)
 
 set(CMAKE_C_COMPILER ${AXISWARP_CROSS_TRIPLE}-gcc)
@@ -14,7 +17,7 @@ set(CMAKE_CXX_COMPILER ${AXISWARP_CROSS_TRIPLE}-g++)
 
 # The target libraries' folder is passed on the command line once and must
 # reach every try_compile that CMake runs with this file.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES AXISWARP_TARGET_LIBS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES AXISWARP_TARGET_LIBS AXISWARP_CROSS_RUN)
 set(AXISWARP_CROSS_SYSROOT /usr/${AXISWARP_CROSS_TRIPLE})
 
 set(CMAKE_FIND_ROOT_PATH ${AXISWARP_CROSS_SYSROOT})
@@ -55,8 +58,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # qemu-user loads the target's dynamic loader and C library from the cross
 # sysroot; -L is tried before the host's own paths for every file it opens.
 # A target whose programs this machine runs natively names its own runner.
-if(AXISWARP_RUNNER)
+if(AXISWARP_RUNNER AND NOT AXISWARP_CROSS_RUN STREQUAL "qemu")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_RUNNER})
 else()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${AXISWARP_QEMU};-L;${AXISWARP_CROSS_SYSROOT})
+  # Tests whose programs start threads or fork are skipped, with this
+  # reason, under an emulator that hangs in them (tests/CMakeLists.txt).
+  if(AXISWARP_QEMU_NO_THREADS)
+    set(AXISWARP_TESTS_NO_THREADS "${AXISWARP_QEMU_NO_THREADS}")
+  endif()
 endif()

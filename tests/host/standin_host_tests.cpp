@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host_arrays.hpp"
+#include "skip_without_threads.hpp"
 
 namespace {
 
@@ -161,6 +162,7 @@ TEST_F(StandinHost, ScratchBlocksAreCounted) {
 // through every block it holds and finds it intact before letting go, which
 // fails if the cache handed one block to two threads.
 TEST_F(StandinHost, ArraysCanBeMadeAndDroppedFromManyThreads) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     constexpr int kThreads = 4;
     constexpr int kKept = 100;
     // Small, and large ones of sizes that the cache matches with each other.

@@ -4,6 +4,7 @@
 // gives the samples of decoding alone.
 #include "band_pipeline.hpp"
 #include "image_io.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@ namespace {
 using namespace axiswarp::tools;
 
 TEST(BandPipeline, EveryBandIsProducedInOrderAndStoredOnceWithItsContent) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     struct Case {
         unsigned threads;
         std::uint32_t bands;
@@ -62,6 +64,7 @@ TEST(BandPipeline, EveryBandIsProducedInOrderAndStoredOnceWithItsContent) {
 }
 
 TEST(BandPipeline, AFailingProduceIsRethrownAndStopsTheBands) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     for (const unsigned threads : {1u, 2u, 3u}) {
         WorkerPool pool(threads);
         std::atomic<std::uint32_t> produced{0};
@@ -82,6 +85,7 @@ TEST(BandPipeline, AFailingProduceIsRethrownAndStopsTheBands) {
 }
 
 TEST(BandPipeline, DecodingWithAPoolGivesTheSamplesOfDecodingAlone) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     Image original = Image::allocate(37, 301, 3, 8);  // 301 rows: five bands, the last short
     auto samples = original.samples8();
     for (std::size_t e = 0; e < samples.size(); ++e) samples[e] = static_cast<std::uint8_t>(e * 37 + e / 301);

@@ -11,6 +11,7 @@
 #include "npy_io.hpp"
 
 #include "cli_sandbox.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -215,6 +216,7 @@ TEST_F(HostileFiles, DamagedNpyInputsAreRefusedAndNothingIsWritten) {
 }
 
 TEST_F(HostileFiles, DamagedAndOversizedImagesAreRefusedAndNothingIsWritten) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     const Bytes png = slurp(work() / "good.png");
     const Bytes jpg = encodeJpeg(pattern(40, 30, 3), "j");
     const std::string pixelLimit = " pixels, more than the limit of 268435456 (raise it with --max-pixels)";
@@ -251,6 +253,7 @@ TEST_F(HostileFiles, DamagedAndOversizedImagesAreRefusedAndNothingIsWritten) {
 }
 
 TEST_F(HostileFiles, OutputsThatCannotOrMustNotBeWrittenAreRefused) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     // The module copy is an input too; the echo module would let a call that
     // wrongly went ahead succeed.
     fs::copy_file(AXISWARP_ECHO_MODULE, work() / "echo.zupa64");
@@ -287,6 +290,7 @@ TEST_F(HostileFiles, OutputsThatCannotOrMustNotBeWrittenAreRefused) {
 }
 
 TEST_F(HostileFiles, AFolderWithoutWritePermissionGetsNoFile) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     if (::geteuid() == 0) GTEST_SKIP() << "running as root, which may write into any folder";
     fs::create_directory(work() / "locked");
     fs::permissions(work() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
@@ -298,6 +302,7 @@ TEST_F(HostileFiles, AFolderWithoutWritePermissionGetsNoFile) {
 
 // The limits refuse at the stated size and not one below, and can be raised.
 TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     // good.png is 12x8 = 96 pixels; good.npy holds 15 uint16, 30 bytes.
     expectRefused({"resize", "good.png", "--scale", "0.5", "--max-pixels", "95", "-o", "out.png"},
                   {"good.png: the image is 12x8 = 96 pixels, more than the limit of 95 (raise it with --max-pixels)"});

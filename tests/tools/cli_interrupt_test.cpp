@@ -6,6 +6,7 @@
 #include "image_io.hpp"
 
 #include "cli_sandbox.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -173,6 +174,7 @@ private:
 };
 
 TEST_P(CliInterrupt, CallLeavesNoOutputAndKeepsAnOldOne) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool is started with fork()
     for (const bool existed : {false, true}) {
         SCOPED_TRACE(existed ? "out.npy existed" : "no out.npy before");
         fs::remove(mark());
@@ -190,6 +192,7 @@ TEST_P(CliInterrupt, CallLeavesNoOutputAndKeepsAnOldOne) {
 }
 
 TEST_P(CliInterrupt, BatchKeepsFinishedOutputsOnly) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool is started with fork()
     // With --jobs 1 and --scale 1 each image takes two module calls, one file
     // after the other, and the echo module's output has the shape the
     // pipeline expects: call 3 is the first of b.png's.

@@ -6,6 +6,7 @@
 
 #include "cli_sandbox.hpp"
 #include "host_arrays.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,7 @@ TEST_F(CliResize, HelpExplainsEveryOptionWithExamples) {
 }
 
 TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     struct Case {
         std::vector<std::string> args;
         std::string expected;  // in stderr
@@ -125,6 +127,7 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
 }
 
 TEST_F(CliResize, AModuleFailureGivesStatusOneAndNoOutput) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     // The echo module hands its input back unresized.
     const RunResult r = run({"resize", "good.png", "--scale", "0.5", "--module", AXISWARP_ECHO_MODULE, "-o", "out.png"});
     EXPECT_EQ(r.status, 1);
@@ -133,6 +136,7 @@ TEST_F(CliResize, AModuleFailureGivesStatusOneAndNoOutput) {
 }
 
 TEST_F(CliResize, AnExistingOutputIsOnlyReplacedByACompleteNewFile) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     std::ofstream(work() / "out.png") << "previous";
     EXPECT_EQ(run({"resize", "corrupt.png", "--scale", "0.5", "-o", "out.png"}).status, 2);
     EXPECT_EQ(slurp(work() / "out.png"), "previous");
@@ -146,6 +150,7 @@ TEST_F(CliResize, AnExistingOutputIsOnlyReplacedByACompleteNewFile) {
 }
 
 TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     writeImage(work() / "second.jpg", sample(10, 20, 3, 8));
     const RunResult r = run({"resize", "good.png", "corrupt.png", "second.jpg", "missing.png", "--height", "4",
                              "--out-dir", "out", "--jobs", "2"});
@@ -161,6 +166,7 @@ TEST_F(CliResize, ABatchWithBadFilesStillWritesTheOthers) {
 
 // Sizes and scales are checked strictly, each refusal naming its option.
 TEST_F(CliResize, SizeAndScaleValuesAreCheckedStrictly) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     struct Case {
         std::string option;
         std::vector<std::string> good, bad;
@@ -204,6 +210,7 @@ TEST_F(CliResize, VersionNamesTheReleaseTheCompilerAndTheKernelLevel) {
 // One large image, or a batch, on any number of threads gives the bytes of
 // one thread: sizes no split divides evenly, shrinking and enlarging.
 TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     writeImage(work() / "big.png", sample(1001, 777, 3, 8));
     writeImage(work() / "deep.png", sample(613, 419, 2, 16));
     struct Case {
@@ -226,6 +233,7 @@ TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {
 }
 
 TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     struct Case {
         Image input;
         std::string inName, outName;
@@ -265,6 +273,7 @@ TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {
 // Averaging the codes of a black and a white pixel gives 128; averaging
 // their light gives half the light, 188 in sRGB codes.
 TEST_F(CliResize, LinearAveragesLightInsteadOfCodes) {
+    AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     Image pair = Image::blank(2, 1, 3, 8);
     for (std::uint32_t k = 0; k < 3; ++k) pair.set(0, 1, k, 255);
     writeImage(work() / "pair.png", pair);

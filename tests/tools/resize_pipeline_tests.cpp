@@ -6,6 +6,7 @@
 #include "module_fixture.hpp"
 #include "resize_model.hpp"
 #include "tool_error_text.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -217,6 +218,7 @@ TEST_F(ResizeThroughModule, AnImageThatDoesNotMatchThePlanIsRefused) {
 // Splitting a pass into parts on several threads must not change one bit,
 // on sizes that no split divides evenly, on both sample paths.
 TEST_F(ResizeThroughModule, SplitPassesGiveTheBitsOfWholeCalls) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     struct Case {
         ImageSize in, out;
         std::uint32_t channels;
@@ -264,6 +266,7 @@ TEST(ResizeSplit, SmallPassesStayWhole) {
 // A part that fails fails the whole image: the first failing part's error,
 // no output, and nothing left in the host (the fixture checks the counts).
 TEST_F(ResizeThroughModule, AFailingPartFailsTheImageAndLeavesNothing) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     const ImageSize in{900, 700}, out{300, 233};
     const Image image = makeImage(in.width, in.height, 3, 8, [](auto i, auto j, auto k) {
         return (i + 3 * j + 7 * k) % 256u;

@@ -1,6 +1,7 @@
 // The pool runs every task exactly once, nested runs included, on any number
 // of threads, and reports the failure of the lowest-numbered task.
 #include "worker_pool.hpp"
+#include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace {
 using axiswarp::tools::WorkerPool;
 
 TEST(WorkerPool, NestedRunsRunEveryTaskOnce) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     struct Case {
         unsigned threads;
         std::size_t outer, inner;
@@ -31,6 +33,7 @@ TEST(WorkerPool, NestedRunsRunEveryTaskOnce) {
 }
 
 TEST(WorkerPool, TheLowestFailingTaskIsReportedAfterAllHaveRun) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
     for (const unsigned threads : {1u, 2u, 4u}) {
         WorkerPool pool(threads);
         std::atomic<int> ran{0};
