@@ -7,11 +7,11 @@ import operator
 
 import numpy as np
 
-from . import _native
+from . import _fill, _native
 from ._call import _loaded, call, check_dtype
 
 KERNELS = ("nearest", "box", "triangle", "cubic", "lanczos2", "lanczos3")
-BORDERS = ("symmetric", "replicate")
+BORDERS = ("symmetric", "replicate", "reflect", "mirror", "wrap", "constant")
 
 
 def _length(value, what: str) -> int:
@@ -24,7 +24,7 @@ def _length(value, what: str) -> int:
     return value
 
 
-def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=None):
+def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=None, cval=0.0):
     """Return ``(weights, indices)``: the K-by-m tables that resize a length ``n`` to ``m``.
 
     The same tables as ``axiswarp tables N M``, bit for bit: both ``float64``,
@@ -32,6 +32,13 @@ def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=No
     positions of output sample j. ``kernel`` is one of ``KERNELS``, ``border``
     one of ``BORDERS``; ``scale`` defaults to m/n. Shrinking with
     ``antialias`` stretches the kernel by 1/scale.
+
+    ``border="constant"`` puts ``cval`` beyond the edge. With a ``cval`` other
+    than 0 the positions outside name index n + 1, a fill sample: append one
+    sample holding ``cval`` to the axis before applying the tables (``resize``
+    does it itself). With 0 the indices stay within 1..n and the result is
+    exactly that of the fill sample: the term left out is w * 0, a signed
+    zero, and adding a zero never changes a sum that starts from +0.
     """
     n = _length(n, "n")
     m = _length(m, "m")
@@ -41,7 +48,8 @@ def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=No
         scale = float(scale)
         if not (math.isfinite(scale) and scale > 0):
             raise ValueError(f"scale must be a positive finite number, not {scale}")
-    return _native.tables(n, m, str(kernel), bool(antialias), str(border), scale)
+    return _native.tables(n, m, str(kernel), bool(antialias), str(border), scale,
+                          _fill.fill_value(cval, border))
 
 
 def _normalise_axis(axis, ndim: int) -> int:
@@ -108,7 +116,7 @@ def _uses_image_pipeline(a: np.ndarray, precise: bool, linear: bool) -> bool:
 
 
 def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False,
-           linear=False):
+           linear=False, cval=0.0):
     """Resize the leading two axes (rows, columns) of an array, as ``axiswarp resize`` does.
 
     ``shape`` is ``(rows, columns)`` of the result; further axes, such as
@@ -132,6 +140,11 @@ def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", 
 
     ``precise`` and ``linear`` apply to such images only; asking for them
     with another array raises ValueError.
+
+    ``border="constant"`` resizes as if every sample beyond the edge of each
+    pass held ``cval``, in the array's own type (an integer dtype needs a
+    whole number it can hold; float32 rounds it): a pass whose tables name
+    the fill sample resizes a copy of its input with that sample appended.
     """
     a = np.asarray(array)
     check_dtype(a.dtype, "array")
@@ -143,27 +156,31 @@ def resize(array, shape, *, kernel="cubic", antialias=True, border="symmetric", 
         raise TypeError(f"shape must be (rows, columns), not {shape!r}") from None
     rows = _length(rows, "rows")
     cols = _length(cols, "columns")
+    fill = _fill.fill_value(cval, border)
+    if fill != 0:
+        _fill.held_fill(cval, a.dtype)  # refused before any pass
     if _uses_image_pipeline(a, precise, linear):
         return _loaded().resize_image(np.asfortranarray(a), rows, cols, str(kernel), bool(antialias),
-                                      str(border), bool(precise), bool(linear))
+                                      str(border), bool(precise), bool(linear), fill)
     if precise or linear:
         raise ValueError(f"{'precise' if precise else 'linear'} applies to images of 1 to 4 channels "
                          "of uint8/16/32, int8/16/32 or float32/64 samples, "
                          f"not a {a.dtype} array of shape {a.shape}")
     for dim, weights, indices in plan(a.shape[:2], (rows, cols), kernel=kernel, antialias=antialias,
-                                      border=border):
-        a = resize_axis(a, dim - 1, weights, indices)
+                                      border=border, cval=cval):
+        a = resize_axis(_fill.with_fill_sample(a, dim - 1, indices, cval), dim - 1, weights, indices)
     return a
 
 
-def plan(shape, new_shape, *, kernel="cubic", antialias=True, border="symmetric"):
+def plan(shape, new_shape, *, kernel="cubic", antialias=True, border="symmetric", cval=0.0):
     """The passes of ``resize`` in calling order: a list of ``(dim, weights, indices)``.
 
     ``dim`` 1 resizes the rows (axis 0), 2 the columns (axis 1).
     """
     (rows, cols), (new_rows, new_cols) = shape, new_shape
     return _native.plan_resize(_length(rows, "rows"), _length(cols, "columns"), _length(new_rows, "rows"),
-                               _length(new_cols, "columns"), str(kernel), bool(antialias), str(border))
+                               _length(new_cols, "columns"), str(kernel), bool(antialias), str(border),
+                               _fill.fill_value(cval, border))
 
 
 __all__ = ["tables", "resize_axis", "resize", "plan", "KERNELS", "BORDERS"]
