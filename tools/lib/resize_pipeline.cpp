@@ -376,9 +376,7 @@ Image resizeImage(const zuhost::Module& module, const Image& image, const Resize
     if (options.linear && isSigned(type) && !isFloat(type))
         throw ToolError("linear light needs unsigned integer or float samples, and the image has " +
                         std::string(sampleTypeName(type)) + " samples");
-    const double fill = plan.passes[0].tables.fillSample || plan.passes[1].tables.fillSample
-                            ? heldFill(plan.fill, type)
-                            : 0.0;
+    const double fill = plan.fill != 0.0 ? heldFill(plan.fill, type) : 0.0;
     if (!usesDoublePath(image, options)) return resizeInClass(module, image, plan, fill, pool);
     return withSampleType(type, [&](auto zero) {
         return resizeInDouble<decltype(zero)>(module, image, plan, options.linear, fill, pool);
