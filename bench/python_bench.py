@@ -16,6 +16,14 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
 3. axiswarp.dask.resize of a large uint8 volume on a LocalCluster of 1 and
    of 2 single-threaded worker processes (loopback only), data made on the
    workers and results kept there (persist), so the times are the resize's.
+4. axiswarp.dask.resize of a 12000-by-12000 float32 image to 6000-by-6000
+   (cubic, chunks 1024x1024): on one thread of the threaded scheduler (data
+   in this process), and on 1 and 2 single-threaded worker processes as in 3.
+   The targets: 2 processes well ahead of 1, and 1 process within 1.3x of
+   one thread.
+5. examples/resize_zarr_volume.py on a 512 MiB and a 2 GiB uint16 volume in
+   2 MiB chunks: its peak memory above the interpreter, the target being at
+   most 4 input chunks plus 4 output chunks whatever the volume's size.
 
 Every entry is the median of --runs timed runs after one warm-up.
 """
@@ -124,10 +132,72 @@ def dask_rows(size, runs):
             def run():
                 out = client.persist(axiswarp.dask.resize(source, (rows // 4, cols // 4), kernel="lanczos3"))
                 wait(out)
-                del out
+                client.cancel(out)
 
             result[workers] = median_ms(run, runs)
     return result
+
+
+def float_dask_rows(size, runs):
+    import dask
+    import dask.array as da
+    import numpy as np
+    from distributed import Client, LocalCluster, wait
+
+    import axiswarp.dask
+
+    rows, cols = size
+    chunks = da.core.normalize_chunks((1024, 1024), (rows, cols))
+
+    def block(block_info=None):
+        (r0, r1), (c0, c1) = block_info[None]["array-location"]
+        i = np.arange(r0, r1, dtype=np.float32)[:, None]
+        j = np.arange(c0, c1, dtype=np.float32)[None, :]
+        return np.sin(i / 37.0) * np.cos(j / 53.0) + ((i * 7 + j * 13) % 101) / np.float32(101)
+
+    out_shape = (rows // 2, cols // 2)
+    result = {}
+    # One thread, data in this process.
+    source = da.map_blocks(block, dtype=np.float32, chunks=chunks).persist(scheduler="threads")
+
+    def run_threads():
+        with dask.config.set(scheduler="threads", num_workers=1):
+            out = axiswarp.dask.resize(source, out_shape, kernel="cubic").persist()
+        del out
+
+    result["1 thread"] = median_ms(run_threads, runs)
+    del source
+    for workers in (1, 2):
+        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                          dashboard_address=None, worker_dashboard_address=None, silence_logs=40) as cluster, \
+                Client(cluster) as client:
+            client.wait_for_workers(workers, timeout=60)
+            source = client.persist(da.map_blocks(block, dtype=np.float32, chunks=chunks))
+            wait(source)
+
+            def run():
+                # Cancelled, not just dropped: the next run's graph has the
+                # same keys, and must not find this one's results.
+                out = client.persist(axiswarp.dask.resize(source, out_shape, kernel="cubic"))
+                wait(out)
+                client.cancel(out)
+
+            result[f"{workers} worker process{'es' if workers > 1 else ''}"] = median_ms(run, runs)
+    return result
+
+
+def zarr_peaks(volumes):
+    # The example prints its own peak; each size runs in a fresh interpreter.
+    example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "resize_zarr_volume.py")
+    found = {}
+    for mib in volumes:
+        out = subprocess.run([sys.executable, example, "--volume-mib", str(mib)], check=True, capture_output=True,
+                             text=True, timeout=3600).stdout
+        line = next(line for line in out.splitlines() if line.startswith("peak memory"))
+        above = float(line.split(": ", 1)[1].split(" MiB above")[0])
+        seconds = float(next(line for line in out.splitlines() if " s with " in line).split(", ")[-1].split(" s")[0])
+        found[mib] = (above, seconds, line)
+    return found
 
 
 def main():
@@ -135,8 +205,11 @@ def main():
     parser.add_argument("--bench", required=True, help="the axiswarp_bench binary")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding comparison")
-    parser.add_argument("--only", choices=["binding", "peers", "dask"], help="run one part alone")
+    parser.add_argument("--only", choices=["binding", "peers", "dask", "dask-float", "zarr"],
+                        help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
+    parser.add_argument("--float-size", nargs=2, type=int, default=(12000, 12000), metavar=("ROWS", "COLS"))
+    parser.add_argument("--zarr-mib", nargs="+", type=float, default=(512, 2048), metavar="MIB")
     args = parser.parse_args()
 
     import numpy as np
@@ -153,6 +226,10 @@ def main():
         peer_table(args, np, axiswarp, image)
     if args.only in (None, "dask"):
         dask_table(args)
+    if args.only in (None, "dask-float"):
+        float_dask_table(args)
+    if args.only in (None, "zarr"):
+        zarr_table(args)
 
 
 def binding_table(args, np, axiswarp, image):
@@ -192,6 +269,29 @@ def dask_table(args):
     print("|---:|---:|---:|")
     for workers, ms in times.items():
         print(f"| {workers} | {ms:.0f} | {times[1] / ms:.2f} |")
+
+
+
+def float_dask_table(args):
+    times = float_dask_rows(args.float_size, max(3, args.runs // 2 + 1))
+    rows, cols = args.float_size
+    base = times["1 thread"]
+    one = times["1 worker process"]
+    print(f"\naxiswarp.dask.resize of {rows}x{cols} float32 to {rows // 2}x{cols // 2}, cubic, chunks 1024x1024\n")
+    print("| where | ms | ÷ one thread | speed-up over 1 process |")
+    print("|---|---:|---:|---:|")
+    for where, ms in times.items():
+        print(f"| {where} | {ms:.0f} | {ms / base:.2f} | {one / ms:.2f} |")
+
+
+def zarr_table(args):
+    found = zarr_peaks(args.zarr_mib)
+    print("\nexamples/resize_zarr_volume.py (uint16, chunks 256x256x16 = 2 MiB, half size, lanczos3, "
+          "threads of this machine)\n")
+    print("| volume MiB | peak above the interpreter, MiB | input + output chunk pairs | s |")
+    print("|---:|---:|---:|---:|")
+    for mib, (above, seconds, _) in found.items():
+        print(f"| {mib:.0f} | {above:.0f} | {above / 2.5:.1f} | {seconds:.2f} |")
 
 
 if __name__ == "__main__":
