@@ -26,6 +26,16 @@ import time
 
 
 def peak_rss_mib() -> float:
+    # This process's own high-water mark. ru_maxrss would do, but Linux
+    # carries it across exec, so a child of a large process would start at
+    # its parent's peak.
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024  # kilobytes on Linux
 
 

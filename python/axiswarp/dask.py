@@ -8,18 +8,19 @@ not depend on the chunking. Along the other axes, output chunks follow the
 input's chunks. The graphs run under any Dask scheduler, threaded or
 ``dask.distributed``.
 
-Memory: each output chunk is one task whose arguments are the input chunks
-that its window overlaps; the task cuts the window out of them, joins the
-pieces and resamples. No slice of an input chunk is ever a task result of its
-own, so the scheduler holds only whole input chunks still needed by a later
-output chunk and output chunks not yet consumed, never a pile of slices
-waiting to be joined.
+Memory: each output chunk is one task, which gathers its own input window
+and runs every pass on it (``resize``: both axes, and on the double path the
+premultiplication and the final rounding too). Its arguments are the input
+chunks that the window overlaps, or, for an array that reads a stored array
+block by block (``from_zarr``, ``from_array``), the stored array itself: the
+task then reads its window one stored chunk at a time, and no input chunk is
+ever held for a neighbour's sake. No slice and no intermediate pass is a
+task result of its own, so nothing waits in the scheduler to be joined.
 """
 
 from __future__ import annotations
 
 import functools
-import math
 
 import dask.array as da
 import numpy as np
