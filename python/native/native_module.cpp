@@ -235,7 +235,9 @@ PYBIND11_MODULE(_native, m) {
                      using T = decltype(zero);
                      return resizeImageArray<T>(module, array, outHeight, outWidth, options);
                  });
-             });
+             },
+             py::arg("array"), py::arg("rows"), py::arg("cols"), py::arg("kernel"), py::arg("antialias"),
+             py::arg("border"), py::arg("precise"), py::arg("linear"), py::arg("fill") = 0.0);
 
     m.def("default_module_path", [] { return std::string(AXISWARP_DEFAULT_MODULE); });
     m.def("module_file_name", [] { return std::string(AXISWARP_MODULE_FILE_NAME); });
@@ -262,7 +264,9 @@ PYBIND11_MODULE(_native, m) {
                   passes.append(py::make_tuple(pass.dim, t[0], t[1]));
               }
               return passes;
-          });
+          },
+          py::arg("rows"), py::arg("cols"), py::arg("new_rows"), py::arg("new_cols"), py::arg("kernel"),
+          py::arg("antialias"), py::arg("border"), py::arg("fill") = 0.0);
 
     m.def("live_counts", [] {
         const zuhost::Counts c = zuhost::liveCounts();
