@@ -104,20 +104,21 @@ template <class T>
 void runPass(Variant variant, const Pass& pass, const T* source, T* target) {
     const auto args = std::make_tuple(source, pass.rows, pass.cols, pass.planes, target, pass.outLength,
                                       pass.weights.data(), pass.taps, pass.offsets.data());
-    const axiswarp::ResamplePass<T> described{source, target, pass.rows, pass.cols, pass.planes, pass.outLength,
-                                              pass.taps, pass.weights.data(), pass.offsets.data()};
+    const axiswarp::ResizeJob<T> described{source,      target,         pass.rows, pass.cols,
+                                           pass.planes, pass.outLength, pass.taps, pass.offsets.data(),
+                                           pass.weights.data(), pass.dim};
     switch (variant) {
         case Variant::fast:
-            axiswarp::runPass<T>(axiswarp::activeKernelTable(), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::activeKernelTable(), described);
             break;
         case Variant::sse2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::sse2), described);
             break;
         case Variant::avx2:
-            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), pass.dim, described);
+            axiswarp::runPass<T>(axiswarp::kernelTableAt(axiswarp::SimdLevel::avx2), described);
             break;
         case Variant::plain:
-            std::apply(pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>, args);
+            (pass.dim == 1 ? &axiswarp::resampleDim1<T> : &axiswarp::resampleDim2<T>)(described);
             break;
         case Variant::oracle:
             std::apply(pass.dim == 1 ? &axiswarp::reference::referenceResampleDim1<T>
@@ -284,6 +285,19 @@ std::vector<Pass> enlargeColumnsFirst() {
             makePass(1, kPhotoRows, 8000, kPhotoPlanes, 6000, Kernel::cubic)};
 }
 
+// The same photograph pixel-interleaved, as a C-ordered (rows, columns,
+// channels) array is to the host: the `channels`-by-4000-by-3000 array. Its
+// columns are resized along dimension 2 with M = channels; its rows along
+// dimension 2 of the (channels*columns)-by-3000 view, one long first extent.
+std::vector<Pass> interleavedRowsFirst(u64 channels) {
+    return {makePass(2, channels * kPhotoCols, kPhotoRows, 1, 750, Kernel::cubic),
+            makePass(2, channels, kPhotoCols, 750, 1000, Kernel::cubic)};
+}
+std::vector<Pass> interleavedColumnsFirst(u64 channels) {
+    return {makePass(2, channels, kPhotoCols, kPhotoRows, 1000, Kernel::cubic),
+            makePass(2, channels * 1000, kPhotoRows, 1, 750, Kernel::cubic)};
+}
+
 void registerAll() {
     using axiswarp::uint8;
     // J1: shrink to 750-by-1000, cubic, antialiased. Each pass of both orders,
@@ -299,6 +313,20 @@ void registerAll() {
     registerHostArrays("J1/pair-rows-first", zuUint8Class, shrinkRowsFirst);
     registerModuleJob<uint8>("J1/pair-cols-first", zuUint8Class, shrinkColumnsFirst);
     registerHostArrays("J1/pair-cols-first", zuUint8Class, shrinkColumnsFirst);
+
+    // J1 on the interleaved image, three channels (RGB) and four (RGBA):
+    // the same passes as J1 but both along dimension 2, beside the planar ones.
+    // No whole-call jobs: between the passes a caller sees the output again
+    // with other extents (bench/python_bench.py times those calls).
+    for (const u64 channels : {u64{3}, u64{4}}) {
+        const std::string name = "J1i" + std::to_string(channels);
+        registerJob<uint8>(name + "/rows-of-full", [channels] { return std::vector<Pass>{interleavedRowsFirst(channels)[0]}; });
+        registerJob<uint8>(name + "/cols-after-rows", [channels] { return std::vector<Pass>{interleavedRowsFirst(channels)[1]}; });
+        registerJob<uint8>(name + "/cols-of-full", [channels] { return std::vector<Pass>{interleavedColumnsFirst(channels)[0]}; });
+        registerJob<uint8>(name + "/rows-after-cols", [channels] { return std::vector<Pass>{interleavedColumnsFirst(channels)[1]}; });
+        registerJob<uint8>(name + "/pair-rows-first", [channels] { return interleavedRowsFirst(channels); });
+        registerJob<uint8>(name + "/pair-cols-first", [channels] { return interleavedColumnsFirst(channels); });
+    }
 
     // J2: the same image enlarged twice, cubic.
     registerJob<uint8>("J2/rows-of-full", [] { return std::vector<Pass>{enlargeRowsFirst()[0]}; });

@@ -7,13 +7,16 @@ declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev
 # The Python package is part of every build: pybind11 and Debian's interpreter.
 python_build=(python3 python3-dev pybind11-dev python3-numpy)
 # What its tests, example and benchmark import.
-python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr python3-tifffile)
+python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr python3-tifffile
+             python3-xarray)
+# What the install test uses to build a wheel and install it into a fresh venv.
+python_install=(python3-setuptools python3-wheel python3-build python3-pip python3-venv)
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${python_build[@]}") ;;
     demo) wanted+=(python3) ;;
-    test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}") ;;
-    bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage libvips-tools imagemagick) ;;
+    test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}" "${python_install[@]}") ;;
+    bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage python3-scipy libvips-tools imagemagick) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
     clang) wanted+=(clang-14) ;;
     windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;

@@ -1,4 +1,5 @@
 // libzu: the stand-in host's arrays and scratch memory.
+#include "block_store.hpp"
 #include "call_scope.hpp"
 
 #include <algorithm>
@@ -9,10 +10,6 @@
 #include <new>
 #include <unordered_set>
 #include <utility>
-
-#if defined(__linux__)
-#  include <sys/mman.h>
-#endif
 
 namespace zuhost {
 
@@ -59,44 +56,22 @@ bool multiplyChecked(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
     return true;
 }
 
+// Array data and scratch blocks alike: large blocks come from, and go back
+// to, the block cache (block_store.hpp).
 void* allocateBytes(std::uint64_t bytes) {
     if (bytes > kMaxAllocationBytes) {
         raise(kOutOfMemoryId, "Requested allocation is larger than the host can provide.");
     }
-    void* block = std::malloc(bytes == 0 ? 1 : static_cast<std::size_t>(bytes));
+    void* block = blocks::acquire(bytes == 0 ? 1 : bytes);
     if (block == nullptr) raise(kOutOfMemoryId, "Out of memory.");
     return block;
-}
-
-#if defined(__linux__)
-// Array data from this size on is placed on 2 MiB boundaries and offered to
-// the kernel for transparent huge pages: first touch of a large new array
-// then costs one fault per 2 MiB instead of one per 4 KiB, which is most of
-// the price of a fresh output array. Smaller arrays stay with malloc.
-constexpr std::uint64_t kHugePage = std::uint64_t{1} << 21;
-constexpr std::uint64_t kHugePageFrom = 4 * kHugePage;
-#endif
-
-// Array data: freed with std::free like any block.
-void* allocateArrayData(std::uint64_t bytes) {
-#if defined(__linux__)
-    if (bytes >= kHugePageFrom && bytes <= kMaxAllocationBytes) {
-        const std::uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void* block = std::aligned_alloc(kHugePage, static_cast<std::size_t>(rounded));
-        if (block == nullptr) raise(kOutOfMemoryId, "Out of memory.");
-        // Advice only: where the kernel declines, the pages are ordinary.
-        ::madvise(block, static_cast<std::size_t>(rounded), MADV_HUGEPAGE);
-        return block;
-    }
-#endif
-    return allocateBytes(bytes);
 }
 
 void releaseArrayStorage(zuArray* array) noexcept {
     HostRecord* record = hostRecord(array);
     if (record->ownsData) {
-        std::free(record->realData);
-        std::free(record->imagData);
+        blocks::release(record->realData);
+        blocks::release(record->imagData);
     }
     delete[] record->dims;
     delete record;
@@ -211,14 +186,14 @@ ArrayPtr createArray(zuClassID classID, std::span<const std::uint64_t> dimsIn,
         if (options.complexity == zuCOMPLEX) record->imagData = effective.borrowedImag;
     } else try {
         const bool poison = gPoison.load(std::memory_order_relaxed);
-        record->realData = allocateArrayData(bytes);
+        record->realData = allocateBytes(bytes);
         if (poison) std::memset(record->realData, kPoisonByte, static_cast<std::size_t>(bytes));
         if (options.complexity == zuCOMPLEX) {
-            record->imagData = allocateArrayData(bytes);
+            record->imagData = allocateBytes(bytes);
             if (poison) std::memset(record->imagData, kPoisonByte, static_cast<std::size_t>(bytes));
         }
     } catch (...) {
-        std::free(record->realData);
+        blocks::release(record->realData);
         delete[] record->dims;
         throw;
     }
@@ -285,14 +260,23 @@ HandedData handOverData(ArrayPtr array) {
     data.realData = std::exchange(array->realData, nullptr);
     data.imagData = std::exchange(array->imagData, nullptr);
     gHandedOver.fetch_add(data.imagData != nullptr ? 2 : 1, std::memory_order_relaxed);
-    return data;  // the record goes with `array`; free(nullptr) is a no-op
+    return data;  // the record goes with `array`, its data pointers null
 }
 
 void releaseData(void* block) noexcept {
     if (block == nullptr) return;
-    std::free(block);
+    // From here the block may serve another array: NumPy, its owner, is done with it.
+    blocks::release(block);
     gHandedOver.fetch_sub(1, std::memory_order_relaxed);
 }
+
+BlockCacheState blockCacheState() noexcept {
+    const blocks::CacheState state = blocks::cacheState();
+    return {state.blocks, state.bytes};
+}
+std::uint64_t blockCacheBound() noexcept { return blocks::cacheBound(); }
+void setBlockCacheBound(std::uint64_t bytes) noexcept { blocks::setCacheBound(bytes); }
+void emptyBlockCache() noexcept { blocks::emptyCache(); }
 
 Counts liveCounts() noexcept {
     return {gLiveArrays.load(std::memory_order_relaxed), gLiveBlocks.load(std::memory_order_relaxed),
@@ -312,7 +296,7 @@ CallScope::~CallScope() {
     CallRecord* record = tCurrentCall;
     tCurrentCall = record->outer;
     for (void* block : record->blocks) {
-        std::free(block);
+        blocks::release(block);
         gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
     }
     for (const zuArray* array : record->arrays) releaseArrayStorage(const_cast<zuArray*>(array));
@@ -383,7 +367,7 @@ void* zuMalloc(std::size_t bytes) {
         try {
             tCurrentCall->blocks.insert(block);
         } catch (...) {
-            std::free(block);
+            blocks::release(block);
             raise(kOutOfMemoryId, "Out of memory.");
         }
     }
@@ -396,7 +380,7 @@ void zuFree(void* block) {
     for (CallRecord* call = tCurrentCall; call != nullptr; call = call->outer) {
         call->blocks.erase(block);
     }
-    std::free(block);
+    blocks::release(block);
     gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 

@@ -2,9 +2,9 @@
 #ifndef AXISWARP_GATEWAY_DISPATCH_BY_CLASS_HPP
 #define AXISWARP_GATEWAY_DISPATCH_BY_CLASS_HPP
 
-#include "gateway/element_type_list.hpp"
 #include "gateway/raise_error.hpp"
-#include "gateway/resize_job.hpp"
+#include "gateway/run_typed.hpp"
+#include "kernels/element_type_list.hpp"
 
 namespace axiswarp {
 
@@ -13,7 +13,7 @@ namespace detail {
 // The fold stops at the first match, so a call makes at most one comparison
 // per entry of the list.
 template <class... Entries>
-void dispatchOver(TypeList<Entries...>, zuClassID classID, const ResizeJob& job) {
+void dispatchOver(TypeList<Entries...>, zuClassID classID, const ResizeJob<zuArray>& job) {
     const bool matched =
         ((classID == Entries::classID ? (job.template runTyped<Entries>(), true) : false) || ...);
     if (!matched) raiseError(errors::invalidInputClass);
@@ -23,7 +23,7 @@ void dispatchOver(TypeList<Entries...>, zuClassID classID, const ResizeJob& job)
 
 // Runs the typed pass for the image's class (3 for a logical image, not the
 // output's 9). A class in no entry ends the call with the class error.
-inline void dispatchByClass(zuClassID classID, const ResizeJob& job) {
+inline void dispatchByClass(zuClassID classID, const ResizeJob<zuArray>& job) {
     detail::dispatchOver(ElementTypeList{}, classID, job);
 }
 

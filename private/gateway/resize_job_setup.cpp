@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "gateway/dispatch_by_class.hpp"
-#include "gateway/element_type_list.hpp"
 #include "gateway/raise_error.hpp"
-#include "gateway/resize_job.hpp"
+#include "gateway/run_typed.hpp"
+#include "kernels/element_type_list.hpp"
 
 namespace axiswarp {
 
@@ -71,16 +71,8 @@ void runResize(zuArray* outputs[], const zuArray* inputs[]) {
         std::fill_n(offsets, count, std::uint64_t{0});
     }
 
-    const ResizeJob job{image,
-                        target,
-                        rows,
-                        cols,
-                        planes,
-                        outLength,
-                        taps,
-                        offsets,
-                        static_cast<const double*>(weights->realPointer()),
-                        dim};
+    const ResizeJob<zuArray> job{image, target, rows, cols, planes, outLength, taps, offsets,
+                                 static_cast<const double*>(weights->realPointer()), dim};
     dispatchByClass(imageClass, job);
 
     zuFree(offsets);

@@ -41,11 +41,13 @@ const KernelTable& kernelTableAt(SimdLevel level) noexcept;
 // kernelTableAt(activeSimdLevel()).
 const KernelTable& activeKernelTable() noexcept;
 
-// Runs one pass along `dim` (1, or 2 for any other value) with a table.
+// Runs one pass with a table's kernels for T: along dimension 1 when the
+// job's `dim` is 1, along dimension 2 for any other value. The only place
+// that chooses a kernel from the dimension.
 template <class T>
-void runPass(const KernelTable& table, int dim, const ResamplePass<T>& pass) noexcept {
+void runPass(const KernelTable& table, const ResizeJob<T>& pass) noexcept {
     const PassEntries<T>& entries = table.of<T>();
-    (dim == 1 ? entries.dim1 : entries.dim2)(pass);
+    (pass.dim == 1 ? entries.dim1 : entries.dim2)(pass);
 }
 
 }  // namespace axiswarp

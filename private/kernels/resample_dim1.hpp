@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "kernels/resize_job.hpp"
 #include "kernels/sample_conversion.hpp"
 #include "kernels/weighted_sum.hpp"
 
@@ -20,23 +21,25 @@ namespace axiswarp {
 // access, so that empty blocks (which may come with null data) are never
 // offset.
 template <class T>
-void resampleDim1(const T* source, std::uint64_t rows, std::uint64_t cols, std::uint64_t planes, T* target,
-                  std::uint64_t outLength, const double* weights, std::uint64_t taps,
-                  const std::uint64_t* offsets) noexcept {
-    const std::uint64_t columns = cols * planes;
+void resampleDim1(const ResizeJob<T>& job) noexcept {
+    const T* const source = job.source;
+    T* const target = job.target;
+    const std::uint64_t outLength = job.outLength;
+    const std::uint64_t taps = job.taps;
+    const std::uint64_t columns = job.cols * job.planes;
     std::uint64_t sourceColumn = 0;
     std::uint64_t targetColumn = 0;
     for (std::uint64_t c = 0; c < columns; ++c) {
         // Both tables are walked from their start for every column; sample
         // j + 1 starts where the taps of sample j end.
-        const double* weight = weights;
-        const std::uint64_t* offset = offsets;
+        const double* weight = job.weights;
+        const std::uint64_t* offset = job.offsets;
         for (std::uint64_t j = 0; j < outLength; ++j) {
             saturateRound(target[targetColumn + j], weightedSumOfTaps(source, sourceColumn, weight, offset, taps));
             weight += taps;
             offset += taps;
         }
-        sourceColumn += rows;
+        sourceColumn += job.rows;
         targetColumn += outLength;
     }
 }

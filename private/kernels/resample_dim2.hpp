@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "kernels/resize_job.hpp"
 #include "kernels/sample_conversion.hpp"
 #include "kernels/weighted_sum.hpp"
 
@@ -16,13 +17,16 @@ namespace dim2_detail {
 // consecutive rows the same source columns are read at consecutive elements
 // and each output column is written at consecutive elements.
 template <class T>
-inline void resampleColumnGroup(const T* source, std::uint64_t rows, std::uint64_t sourcePlane,
-                                std::uint64_t planes, T* target, std::uint64_t targetPlane,
-                                const double* weights, std::uint64_t taps, const std::uint64_t* offsets,
-                                std::uint64_t first, std::uint64_t width) noexcept {
-    const double* groupWeights = weights + first * taps;
-    const std::uint64_t* groupOffsets = offsets + first * taps;
-    for (std::uint64_t p = 0; p < planes; ++p) {
+inline void resampleColumnGroup(const ResizeJob<T>& job, std::uint64_t first, std::uint64_t width) noexcept {
+    const T* const source = job.source;
+    T* const target = job.target;
+    const std::uint64_t rows = job.rows;
+    const std::uint64_t taps = job.taps;
+    const std::uint64_t sourcePlane = rows * job.cols;
+    const std::uint64_t targetPlane = rows * job.outLength;
+    const double* groupWeights = job.weights + first * taps;
+    const std::uint64_t* groupOffsets = job.offsets + first * taps;
+    for (std::uint64_t p = 0; p < job.planes; ++p) {
         for (std::uint64_t i = 0; i < rows; ++i) {
             const std::uint64_t rowBase = p * sourcePlane + i;
             std::uint64_t out = p * targetPlane + first * rows + i;
@@ -50,21 +54,15 @@ inline void resampleColumnGroup(const T* source, std::uint64_t rows, std::uint64
 // reads them; the columns after the last full block follow in a second pass
 // of the same shape.
 template <class T>
-void resampleDim2(const T* source, std::uint64_t rows, std::uint64_t cols, std::uint64_t planes, T* target,
-                  std::uint64_t outLength, const double* weights, std::uint64_t taps,
-                  const std::uint64_t* offsets) noexcept {
+void resampleDim2(const ResizeJob<T>& job) noexcept {
     constexpr std::uint64_t blockWidth = 8;
-    const std::uint64_t sourcePlane = rows * cols;
-    const std::uint64_t targetPlane = rows * outLength;
-    const std::uint64_t blockedColumns = outLength / blockWidth * blockWidth;
+    const std::uint64_t blockedColumns = job.outLength / blockWidth * blockWidth;
 
     for (std::uint64_t first = 0; first < blockedColumns; first += blockWidth) {
-        dim2_detail::resampleColumnGroup(source, rows, sourcePlane, planes, target, targetPlane, weights, taps,
-                                         offsets, first, blockWidth);
+        dim2_detail::resampleColumnGroup(job, first, blockWidth);
     }
-    if (blockedColumns < outLength) {
-        dim2_detail::resampleColumnGroup(source, rows, sourcePlane, planes, target, targetPlane, weights, taps,
-                                         offsets, blockedColumns, outLength - blockedColumns);
+    if (blockedColumns < job.outLength) {
+        dim2_detail::resampleColumnGroup(job, blockedColumns, job.outLength - blockedColumns);
     }
 }
 

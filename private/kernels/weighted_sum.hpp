@@ -39,14 +39,6 @@ inline double weightedSumOfTaps(const T* source, std::uint64_t base, const doubl
     return sum;
 }
 
-// The value of output sample j, whose taps are the table entries j*K .. j*K+K-1,
-// with its samples read relative to the element position `base`.
-template <class T>
-inline double weightedSum(const T* source, std::uint64_t base, std::uint64_t j, const double* weights,
-                          const std::uint64_t* offsets, std::uint64_t taps) noexcept {
-    return weightedSumOfTaps(source, base, weights + j * taps, offsets + j * taps, taps);
-}
-
 }  // namespace axiswarp
 
 #endif  // AXISWARP_KERNELS_WEIGHTED_SUM_HPP

@@ -19,7 +19,6 @@ from __future__ import annotations
 
 import numbers
 import os
-import threading
 
 import numpy as np
 
@@ -46,25 +45,36 @@ _COMPLEX_OF = {np.dtype(np.float64): np.dtype(np.complex128), np.dtype(np.float3
 DTYPES = tuple(_CLASS_OF) + tuple(_COMPLEX_PART)
 """Every NumPy element type a module call accepts."""
 
-_lock = threading.Lock()
-_module = None
+
+def _module_file() -> str:
+    override = os.environ.get("AXISWARP_MODULE")
+    if override:
+        return override
+    return os.path.join(os.path.dirname(os.path.abspath(__file__)), _native.module_file_name())
+
+
+def _load(path: str) -> "_native.Module":
+    # At import, so that a package without a usable module file fails at once
+    # and says which file it tried, not on its first call.
+    how = "from $AXISWARP_MODULE" if os.environ.get("AXISWARP_MODULE") else "beside the package"
+    if not os.path.isfile(path):
+        raise ImportError(f"axiswarp: the module file {path} ({how}) does not exist", path=path)
+    try:
+        return _native.Module(path)
+    except RuntimeError as error:
+        raise ImportError(f"axiswarp: the module file {path} ({how}) cannot be loaded: {error}",
+                          path=path) from None
+
+
+_module = _load(_module_file())
 
 
 def module_path() -> str:
-    """The module file the package loads: ``$AXISWARP_MODULE`` if set, else the one this build made."""
-    return os.environ.get("AXISWARP_MODULE") or _native.default_module_path()
+    """The module file the package loaded: ``$AXISWARP_MODULE`` if set at import, else the one beside the package."""
+    return _module.path
 
 
 def _loaded():
-    global _module
-    if _module is None:
-        with _lock:
-            if _module is None:
-                path = module_path()
-                try:
-                    _module = _native.Module(path)
-                except RuntimeError as error:
-                    raise OSError(str(error)) from None
     return _module
 
 
@@ -110,7 +120,59 @@ def _argument(value, position: int) -> "_native.Argument":
     return _native.Argument(_CLASS_OF[real.dtype], dims, real, imag)
 
 
-def call(*args):
+def _host_extents(shape) -> list[int]:
+    # At least two extents, trailing 1s beyond the second dropped, as the host keeps them.
+    dims = list(shape) + [1] * (2 - len(shape))
+    while len(dims) > 2 and dims[-1] == 1:
+        dims.pop()
+    return dims
+
+
+def _expected_output(args) -> tuple[tuple[int, ...], np.dtype] | None:
+    """The shape and dtype of a successful call's result, or None where the module will refuse the call."""
+    if len(args) != 4:
+        return None
+    image, weights, _, dim = args
+    try:
+        dim = float(np.asarray(dim).reshape(()))
+    except (TypeError, ValueError):
+        return None
+    if dim not in (1.0, 2.0) or np.ndim(weights) != 2:
+        return None
+    dims = _host_extents(np.shape(image))
+    if len(dims) > 3:
+        return None
+    dims[int(dim) - 1] = np.shape(weights)[1]
+    dtype = np.result_type(image) if isinstance(image, np.ndarray) else np.asarray(image).dtype
+    dtype = np.dtype(np.uint8) if dtype == np.bool_ else dtype.newbyteorder("=")
+    return tuple(_host_extents(dims)), dtype
+
+
+def check_out(out, shape, dtype, order: str, inputs) -> None:
+    """Refuse an ``out`` array that cannot receive a result of ``shape`` and ``dtype`` in memory order ``order``.
+
+    TypeError for something that is not an array or has another dtype,
+    ValueError for another shape, layout, a read-only array, or one that shares
+    memory with an input. Nothing is called before these checks pass.
+    """
+    if not isinstance(out, np.ndarray):
+        raise TypeError(f"out must be a NumPy array, not {type(out).__name__}")
+    if out.dtype != dtype:
+        raise TypeError(f"out has dtype {out.dtype}, and the result is {dtype}")
+    if out.shape != tuple(shape):
+        raise ValueError(f"out has shape {out.shape}, and the result has shape {tuple(shape)}")
+    contiguous = out.flags.f_contiguous if order == "F" else out.flags.c_contiguous
+    if not (contiguous and out.flags.aligned):
+        layout = "Fortran" if order == "F" else "C"
+        raise ValueError(f"out must be an aligned, {layout}-contiguous array, as the result is")
+    if not out.flags.writeable:
+        raise ValueError("out is read-only")
+    for value in inputs:
+        if isinstance(value, np.ndarray) and np.may_share_memory(out, value):
+            raise ValueError("out overlaps an input: the module reads every input while it writes out")
+
+
+def call(*args, out=None):
     """Call the module exactly as a script does: ``call(image, weights, indices, dim)``.
 
     Any number of arguments is passed on, so the module's own argument-count
@@ -125,19 +187,42 @@ def call(*args):
     complex64 for a complex result). The call runs without the GIL, so calls
     from several threads run at once.
 
+    ``out``: a writable, aligned, Fortran-contiguous array of the result's
+    shape and dtype that overlaps no argument. The module creates its output
+    in ``out``'s memory through the host's output placement, so the samples
+    are written there directly, and ``out`` is returned. A complex result is
+    the exception: its two parts are made apart and interleaved into ``out``
+    by one copy, as for any complex result. When the call fails, ``out`` may
+    be left partly written.
+
     Raises ModuleError (a ValueError) when the module ends the call with an
     error, and TypeError naming the argument, before any call, for an input
     the host cannot hold (object, string or float16 arrays, for example).
+    A wrong ``out`` raises TypeError or ValueError before any call.
     """
     arguments = [_argument(value, position) for position, value in enumerate(args, start=1)]
+    expected = _expected_output(args) if out is not None else None
+    if expected is not None:
+        check_out(out, expected[0], expected[1], "F", args)
+        if expected[1] not in _COMPLEX_PART:
+            _loaded().call_into(arguments, out)
+            return out
     real, imag = _loaded().call(arguments)
+    result = real if imag is None else None
+    if out is not None and expected is None:
+        # The module took a call this package thought it would refuse: check
+        # what came back before copying it into out.
+        check_out(out, real.shape, real.dtype if imag is None else _COMPLEX_OF[real.dtype], "F", args)
     if imag is None:
-        return real
+        if out is None:
+            return result
+        out[...] = real
+        return out
     # NumPy interleaves the parts: the one copy of an output.
-    out = np.empty(real.shape, dtype=_COMPLEX_OF[real.dtype], order="F")
-    out.real = real
-    out.imag = imag
-    return out
+    target = np.empty(real.shape, dtype=_COMPLEX_OF[real.dtype], order="F") if out is None else out
+    target.real = real
+    target.imag = imag
+    return target
 
 
 def live_counts() -> tuple[int, int, int]:

@@ -307,32 +307,49 @@ def _unpremultiply(block, dtype, alpha):
     return np.concatenate([colour.astype(dtype), rounded_alpha], axis=-1)
 
 
-def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", precise=False, chunks=None,
-           cval=0.0):
-    """Resize the leading two axes of a Dask array to ``shape = (rows, columns)``, lazily.
+def resize(x, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias=True, border="symmetric",
+           precise=False, chunks=None, cval=0.0):
+    """Resize any axes of a Dask array to new lengths or by zoom factors, lazily.
 
-    The same tables, pass order and sample paths as ``axiswarp.resize`` and
-    the command line, so the result equals ``axiswarp.resize(x.compute(),
-    shape, ...)`` byte for byte: the class path for any dtype, and for
-    images (1 to 4 channels of uint8/16/32, int8/16/32 or float32/64) with
-    alpha (2 or 4 channels) or with ``precise`` the double path,
-    premultiplied by alpha, rounded once at the end (the channel axis is
-    then kept in one chunk). Linear-light resizing is not offered here. ``chunks`` gives the
-    output chunks along rows and columns: one int for both, a pair
-    ``(rows, columns)`` of ints or tuples, or None for chunks at the input's
-    relative positions (which may be irregular; zarr stores want regular ones).
-    ``border`` and ``cval`` are ``axiswarp.resize``'s; a chunk whose window
-    reaches past the edge of a constant border appends the fill sample itself.
+    ``shape``, ``axes`` and ``zoom`` mean what they mean for
+    ``axiswarp.resize``: the same tables, pass order (smallest ratio m/n
+    first, equal ratios in axis order) and sample paths, so the result equals
+    ``axiswarp.resize(x.compute(), shape, ...)`` byte for byte: the class
+    path for any dtype, and for images (1 to 4 channels of uint8/16/32,
+    int8/16/32 or float32/64) resized along rows and columns with alpha (2 or
+    4 channels) or with ``precise`` the double path, premultiplied by alpha,
+    rounded once at the end (the channel axis is then kept in one chunk).
+    Linear-light resizing is not offered here. ``chunks`` gives the output
+    chunks along the resized axes: one int for all, a sequence with one
+    entry (an int or a tuple) per axis in ``axes`` order, or None for chunks
+    at the input's relative positions (which may be irregular; zarr stores
+    want regular ones). ``border`` and ``cval`` are ``axiswarp.resize``'s; a
+    chunk whose window reaches past the edge of a constant border appends the
+    fill sample itself. All passes of an output chunk run in its one task.
     """
     x = da.asarray(x)
     check_dtype(x.dtype, "x")
-    if x.ndim < 2:
-        raise ValueError(f"x: resize needs at least two axes (rows, columns), not {x.ndim}")
-    image = _resize._is_image(x)
+    antialias = _resize._flag(antialias, "antialias")
+    precise = _resize._flag(precise, "precise")
+    kernel = _resize._text(kernel, "kernel")
+    border = _resize._text(border, "border")
+    if x.ndim == 0:
+        raise ValueError("x: a 0-d array has no axis to resize")
+    axes, lengths = _resize._targets(x.shape, shape, axes, zoom)
+    if x.size == 0:
+        raise ValueError(f"x: the input is empty (shape {x.shape}); there are no samples to resample")
+    image = _resize._is_image(x) and sorted(axes) == [0, 1]
     alpha = image and x.ndim == 3 and x.shape[2] in (2, 4)
     if precise and not image:
         raise ValueError("precise applies to images of 1 to 4 channels of uint8/16/32, int8/16/32 "
-                         f"or float32/64 samples, not a {x.dtype} array of shape {x.shape}")
+                         "or float32/64 samples resized along rows and columns (axes 0 and 1), "
+                         f"not axes {axes} of a {x.dtype} array of shape {x.shape}")
+    if isinstance(chunks, (tuple, list)):
+        if len(chunks) != len(axes):
+            raise ValueError(f"chunks gives {len(chunks)} entries for {len(axes)} axes")
+        per_axis = dict(zip(axes, chunks))
+    else:
+        per_axis = dict.fromkeys(axes, chunks)
     # float64 without alpha: its class path already is the double path.
     double_path = image and (alpha or (precise and x.dtype != np.float64))
     dtype = x.dtype
@@ -344,15 +361,13 @@ def resize(x, shape, *, kernel="cubic", antialias=True, border="symmetric", prec
         if double_path:
             fill = _premultiply(np.full((1,) * (x.ndim - 1) + (x.shape[-1] if x.ndim == 3 else 1,), fill,
                                         dtype=dtype), alpha)
-    per_axis = chunks if isinstance(chunks, (tuple, list)) and len(chunks) == 2 else (chunks, chunks)
     passes, out_chunks = [], {}
-    for dim, weights, indices in _resize.plan(x.shape[:2], shape, kernel=kernel, antialias=antialias,
-                                              border=border, cval=cval):
+    for dim, weights, indices in _resize._plan(x.shape, axes, lengths, kernel, antialias, border, cval):
         axis = dim - 1
         named = _fill.names_fill_sample(indices, x.shape[axis])
         passes.append((axis, np.asfortranarray(weights), np.asfortranarray(indices), fill if named else None))
         out_chunks[axis] = _checked_chunks(x, axis, weights.shape[1], per_axis[axis])
-    # Both passes run in one task per output chunk; on the double path the
+    # Every pass runs in one task per output chunk; on the double path the
     # channels are gathered whole, premultiplied in the task and rounded at
     # its end, so no intermediate ever becomes a chunk of its own.
     if double_path:

@@ -85,23 +85,7 @@ public:
 
     // Returns (real, imag or None) of the first output, column-major.
     py::tuple call(const std::vector<Argument>& arguments) const {
-        std::vector<zuhost::ArrayPtr> borrowed;
-        borrowed.reserve(arguments.size());
-        for (const Argument& a : arguments) {
-            borrowed.push_back(zuhost::borrowArray(a.classID, a.dims, a.real.data(),
-                                                   a.imag ? a.imag->data() : nullptr));
-        }
-        std::vector<const zuArray*> inputs;
-        for (const auto& b : borrowed) inputs.push_back(b.get());
-
-        zuhost::CallOutcome outcome;
-        {
-            py::gil_scoped_release unlocked;
-            outcome = module_.call(std::span<const zuArray* const>(inputs.data(), inputs.size()));
-            borrowed.clear();
-        }
-        if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
-        if (!outcome.output) throw zuhost::HostError("", "the module returned without setting its first output");
+        zuhost::CallOutcome outcome = run(arguments, nullptr);
         const py::dtype dtype = dtypeOf(outcome.output->classID());
         zuhost::HandedData data = zuhost::handOverData(std::move(outcome.output));
         const std::vector<py::ssize_t> shape(data.dims.begin(), data.dims.end());
@@ -110,9 +94,46 @@ public:
         return py::make_tuple(real, adoptBlock(data.imagData, dtype, shape));
     }
 
+    // The same call, creating the output in `target`'s memory through the
+    // host's output placement: the module writes its samples there directly.
+    // The caller has checked that `target` is a writable, aligned,
+    // column-major array of the output's class and size that overlaps no
+    // input. A module output that did not land there is an error: the
+    // caller's array would not hold the result.
+    void callInto(const std::vector<Argument>& arguments, py::array target) const {
+        const zuhost::OutputPlacement placement{target.mutable_data(), nullptr,
+                                                static_cast<std::uint64_t>(target.nbytes())};
+        zuhost::CallOutcome outcome = run(arguments, &placement);
+        if (outcome.output->realData != placement.real)
+            throw zuhost::HostError("", "the module did not create its output in the out array");
+    }
+
     const zuhost::Module& host() const { return module_; }
 
 private:
+    // One call without the GIL; the outcome has an output, or this throws.
+    zuhost::CallOutcome run(const std::vector<Argument>& arguments, const zuhost::OutputPlacement* placement) const {
+        std::vector<zuhost::ArrayPtr> borrowed;
+        borrowed.reserve(arguments.size());
+        for (const Argument& a : arguments) {
+            borrowed.push_back(zuhost::borrowArray(a.classID, a.dims, a.real.data(),
+                                                   a.imag ? a.imag->data() : nullptr));
+        }
+        std::vector<const zuArray*> inputs;
+        for (const auto& b : borrowed) inputs.push_back(b.get());
+        const std::span<const zuArray* const> span(inputs.data(), inputs.size());
+
+        zuhost::CallOutcome outcome;
+        {
+            py::gil_scoped_release unlocked;
+            outcome = placement != nullptr ? module_.call(span, *placement) : module_.call(span);
+            borrowed.clear();
+        }
+        if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
+        if (!outcome.output) throw zuhost::HostError("", "the module returned without setting its first output");
+        return outcome;
+    }
+
     zuhost::Module module_;
 };
 
@@ -226,6 +247,7 @@ PYBIND11_MODULE(_native, m) {
         .def(py::init<const std::string&>(), py::arg("path"))
         .def_property_readonly("path", &NativeModule::path)
         .def("call", &NativeModule::call, py::arg("arguments"))
+        .def("call_into", &NativeModule::callInto, py::arg("arguments"), py::arg("target"))
         .def("resize_image",
              [](const NativeModule& module, py::array array, py::ssize_t outHeight, py::ssize_t outWidth,
                 const std::string& kernel, bool antialias, const std::string& border, bool precise,
@@ -239,7 +261,6 @@ PYBIND11_MODULE(_native, m) {
              py::arg("array"), py::arg("rows"), py::arg("cols"), py::arg("kernel"), py::arg("antialias"),
              py::arg("border"), py::arg("precise"), py::arg("linear"), py::arg("fill") = 0.0);
 
-    m.def("default_module_path", [] { return std::string(AXISWARP_DEFAULT_MODULE); });
     m.def("module_file_name", [] { return std::string(AXISWARP_MODULE_FILE_NAME); });
 
     m.def("tables",

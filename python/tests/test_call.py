@@ -167,3 +167,19 @@ def test_calls_from_several_threads_run_at_once_and_agree():
     for t in threads:
         t.join(timeout=120)
     assert all(r is not None and np.array_equal(r, expected) for r in results)
+
+
+@pytest.mark.parametrize("content", [None, b"not a library\n"], ids=["missing", "not a library"])
+def test_an_unusable_module_file_fails_the_import_naming_it(tmp_path, content):
+    import os
+    import subprocess
+    import sys
+
+    path = tmp_path / "axisWarpKernel.zupa64"
+    if content is not None:
+        path.write_bytes(content)
+    env = os.environ | {"AXISWARP_MODULE": str(path)}
+    failed = subprocess.run([sys.executable, "-c", "import axiswarp"], capture_output=True, text=True, env=env,
+                            timeout=60)
+    assert failed.returncode != 0
+    assert "ImportError" in failed.stderr and str(path) in failed.stderr.splitlines()[-1]

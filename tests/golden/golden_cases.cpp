@@ -409,6 +409,32 @@ std::vector<Recipe> allRecipes() {
     unlisted.cols = 2;
     unlisted.listedIndices = {9.0};
     add(unlisted, "refused-class");
+
+    // Pixel-interleaved images along dimension 2: 1 to 8 channels by
+    // columns by image rows, every class, real and complex, with enough
+    // image rows for lanes across them at every level; taps from 0 to 40 at
+    // random columns, some spread wider than one tile of 8-channel pixels.
+    const u64 interleavedTaps[] = {0, 1, 2, 4, 7, 16, 40};
+    const u64 interleavedCols[] = {5, 23, 40};
+    const u64 interleavedPlanes[] = {9, 17, 33};
+    const u64 interleavedLengths[] = {1, 3, 10, 21};
+    u64 n = 0;
+    for (const zuClassID c : kClasses) {
+        for (u64 channels = 1; channels <= 8; ++channels) {
+            Recipe s;
+            s.classID = c;
+            s.complex = c != zuLogicalClass && n % 3 == 1;
+            s.dim = 2.0;
+            s.rows = channels;
+            s.cols = interleavedCols[n % std::size(interleavedCols)];
+            s.planes = interleavedPlanes[(n / 3) % std::size(interleavedPlanes)];
+            s.taps = interleavedTaps[n % std::size(interleavedTaps)];
+            s.outLength = interleavedLengths[(n / 2) % std::size(interleavedLengths)];
+            s.values = n % 2 == 0 ? Values::moderate : Values::wide;
+            add(s, "interleaved");
+            ++n;
+        }
+    }
     return recipes;
 }
 

@@ -56,8 +56,8 @@ u64 lanesOf(SimdLevel level) {
 template <class T>
 void runAtLevel(SimdLevel level, int dim, const T* source, u64 rows, u64 cols, u64 planes, T* target, u64 outLength,
                 const double* weights, u64 taps, const u64* offsets) {
-    runPass<T>(kernelTableAt(level), dim,
-               ResamplePass<T>{source, target, rows, cols, planes, outLength, taps, weights, offsets});
+    runPass<T>(kernelTableAt(level),
+               ResizeJob<T>{source, target, rows, cols, planes, outLength, taps, offsets, weights, dim});
 }
 
 struct Job {
@@ -205,6 +205,32 @@ TYPED_TEST(FastKernels, RandomJobsMatchReference) {
                 for (const Job& job : {byRows, byColumns}) {
                     const u64 along = job.dim == 1 ? job.rows : job.cols;
                     if (along == 0 && taps > 0) continue;  // no valid offset exists
+                    ASSERT_TRUE(randomJob<T>(level, job, random));
+                }
+            }
+        }
+    }
+}
+
+// Pixel-interleaved images along dimension 2 (M = 1 .. 8 channels by N
+// columns by P image rows, lanes across planes): plane counts either side of
+// every vector width and group of planes, output lengths across chunks of
+// whole pixels, K = 0 and 1, and taps either a moving window (40 taps of 8
+// channels overflow a tile) or anywhere along up to 300 columns (gathered).
+TYPED_TEST(FastKernels, InterleavedPixelsMatchReference) {
+    using T = TypeParam;
+    const u64 planeCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33};
+    const u64 colCounts[] = {1, 2, 5, 40, 300};
+    const u64 outLengths[] = {0, 1, 3, 9, 13, 70};
+    const u64 tapCounts[] = {0, 1, 2, 3, 4, 7, 16, 40};
+    for (const SimdLevel level : availableLevels()) {
+        std::mt19937_64 random(0x1E7Eu + sizeof(T) * 7u + std::is_signed_v<T> * 3u);
+        for (u64 rows = 1; rows <= 8; ++rows) {
+            for (const u64 taps : tapCounts) {
+                for (u64 n = 0; n < 4; ++n) {
+                    const Job job{2, rows, colCounts[(rows + n + taps) % std::size(colCounts)],
+                                  planeCounts[(rows * 3 + n * 5 + taps) % std::size(planeCounts)],
+                                  outLengths[(rows * 2 + n + taps) % std::size(outLengths)], taps};
                     ASSERT_TRUE(randomJob<T>(level, job, random));
                 }
             }

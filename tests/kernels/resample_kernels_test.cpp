@@ -160,12 +160,12 @@ template <class T>
     std::vector<T> expected(outCount);
 
     // Empty vectors may hand out null data, as the host may for empty arrays.
+    const ResizeJob<T> job{source.data(),     actual.data(), s.rows,         s.cols,         s.planes,
+                           problem.outLength, problem.taps,  offsets.data(), weights.data(), problem.dim};
     if (problem.dim == 1) {
-        resampleDim1<T>(source.data(), s.rows, s.cols, s.planes, actual.data(), problem.outLength, weights.data(),
-                        problem.taps, offsets.data());
+        resampleDim1<T>(job);
     } else {
-        resampleDim2<T>(source.data(), s.rows, s.cols, s.planes, actual.data(), problem.outLength, weights.data(),
-                        problem.taps, offsets.data());
+        resampleDim2<T>(job);
     }
     reference::referenceResample<T>(problem.dim, source.data(), s.rows, s.cols, s.planes, expected.data(),
                                     problem.outLength, weights.data(), problem.taps, offsets.data());
@@ -234,8 +234,8 @@ std::pair<T, T> oneSampleBothKernels(const std::vector<Tap>& taps) {
     }
     T byDim1{};
     T byDim2{};
-    resampleDim1<T>(source.data(), k, 1, 1, &byDim1, 1, weights.data(), k, offsets.data());
-    resampleDim2<T>(source.data(), 1, k, 1, &byDim2, 1, weights.data(), k, offsets.data());
+    resampleDim1<T>({source.data(), &byDim1, k, 1, 1, 1, k, offsets.data(), weights.data(), 1});
+    resampleDim2<T>({source.data(), &byDim2, 1, k, 1, 1, k, offsets.data(), weights.data(), 2});
     return {byDim1, byDim2};
 }
 
@@ -312,10 +312,10 @@ TEST(ResampleKnownValues, IntegerSumsSaturateAndRound) {
 // never touched (null pointers here would fault if they were).
 TEST(ResampleKnownValues, ZeroTapsReadNothing) {
     std::vector<double> target(2 * 3 * 2, std::numeric_limits<double>::quiet_NaN());
-    resampleDim1<double>(nullptr, 4, 3, 2, target.data(), 2, nullptr, 0, nullptr);
+    resampleDim1<double>({nullptr, target.data(), 4, 3, 2, 2, 0, nullptr, nullptr, 1});
     for (const double value : target) EXPECT_EQ(std::bit_cast<std::uint64_t>(value), 0u);
     std::vector<int8> narrow(4 * 3 * 2, int8{99});
-    resampleDim2<int8>(nullptr, 4, 5, 2, narrow.data(), 3, nullptr, 0, nullptr);
+    resampleDim2<int8>({nullptr, narrow.data(), 4, 5, 2, 3, 0, nullptr, nullptr, 2});
     for (const int8 value : narrow) EXPECT_EQ(value, 0);
 }
 
@@ -337,7 +337,7 @@ TEST(ResampleKnownValues, ThreeDimensionalLayout) {
     const std::vector<double> expected1 = {2, 1, 32, 11, 302, 101, 332, 111};
     std::vector<double> byKernel1(8);
     std::vector<double> byReference1(8);
-    resampleDim1<double>(image1.data(), 3, 2, 2, byKernel1.data(), 2, weights.data(), 2, offsets1.data());
+    resampleDim1<double>({image1.data(), byKernel1.data(), 3, 2, 2, 2, 2, offsets1.data(), weights.data(), 1});
     reference::referenceResampleDim1<double>(image1.data(), 3, 2, 2, byReference1.data(), 2, weights.data(), 2,
                                              offsets1.data());
     EXPECT_EQ(byKernel1, expected1);
@@ -349,7 +349,7 @@ TEST(ResampleKnownValues, ThreeDimensionalLayout) {
     const std::vector<double> expected2 = {20, 23, 10, 11, 320, 323, 110, 111};
     std::vector<double> byKernel2(8);
     std::vector<double> byReference2(8);
-    resampleDim2<double>(image2.data(), 2, 3, 2, byKernel2.data(), 2, weights.data(), 2, offsets2.data());
+    resampleDim2<double>({image2.data(), byKernel2.data(), 2, 3, 2, 2, 2, offsets2.data(), weights.data(), 2});
     reference::referenceResampleDim2<double>(image2.data(), 2, 3, 2, byReference2.data(), 2, weights.data(), 2,
                                              offsets2.data());
     EXPECT_EQ(byKernel2, expected2);

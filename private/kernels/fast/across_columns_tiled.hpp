@@ -123,7 +123,7 @@ struct AcrossColumnsTiled {
 
     // Splits samples from `first` on into at most `capacity` chunks; returns
     // how many.
-    static u64 plan(Chunk* chunks, u64 capacity, u64 first, const ResamplePass<T>& pass) noexcept {
+    static u64 plan(Chunk* chunks, u64 capacity, u64 first, const ResizeJob<T>& pass) noexcept {
         const u64 taps = pass.taps;
         u64 n = 0;
         u64 j = first;
@@ -178,7 +178,7 @@ struct AcrossColumnsTiled {
     }
 
     static void runChunk(const Chunk& chunk, double* tile, double* sums, const Group& group, T* groupTarget,
-                         const ResamplePass<T>& pass) noexcept {
+                         const ResizeJob<T>& pass) noexcept {
         const u64 taps = pass.taps;
         if (chunk.gather) {
             gatherSample(sums, group, pass.weights + chunk.first * taps, pass.offsets + chunk.first * taps, taps);
@@ -206,7 +206,7 @@ struct AcrossColumnsTiled {
         }
     }
 
-    static void run(const ResamplePass<T>& pass) noexcept {
+    static void run(const ResizeJob<T>& pass) noexcept {
         alignas(64) double tile[tileRows * groupColumns];
         alignas(64) double sums[chunkSamples * groupColumns];
         Chunk chunks[planCapacity];

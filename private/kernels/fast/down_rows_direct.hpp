@@ -51,7 +51,7 @@ struct DownRowsDirect {
     }
 
     // Output columns first .. first+count-1 of every row and plane.
-    static void run(const ResamplePass<T>& pass, u64 first, u64 count) noexcept {
+    static void run(const ResizeJob<T>& pass, u64 first, u64 count) noexcept {
         constexpr u64 rowsPerBlock = vectors * W;
         const u64 strip = stripRows(pass.taps);
         const u64 rows = pass.rows;

@@ -28,15 +28,17 @@ struct DownRowsTiled {
     static_assert(stripRows % W == 0 && blockVectors > 0);
 
     // A run of output columns whose taps name source columns within
-    // tileColumns of each other, the first at element offset `lo`.
+    // tileColumns of each other. The window is kept in element offsets, as
+    // the table holds them: its source columns start at lo, lo + M, ... below
+    // hi, and tile column c holds the one at lo + c*M.
     struct Chunk {
-        u64 first, count, lo, columns;
+        u64 first, count, lo, hi;
     };
 
     // Extends a chunk from output column `first` while its taps stay within
-    // one tile. Returns a chunk of columns 0 when even `first` alone does not
-    // fit (with K > 0).
-    static Chunk plan(const ResamplePass<T>& pass, u64 first) noexcept {
+    // one tile. Returns an empty window when even `first` alone does not fit
+    // (with K > 0).
+    static Chunk plan(const ResizeJob<T>& pass, u64 first) noexcept {
         const u64 taps = pass.taps;
         const u64 widest = (tileColumns - 1) * pass.rows;  // largest offset difference a tile holds
         u64 lo = ~u64{0};
@@ -54,19 +56,19 @@ struct DownRowsTiled {
             ++end;
         }
         // K = 0 leaves the span empty: a tile of no columns.
-        return hi > lo ? Chunk{first, end - first, lo, (hi - 1 - lo) / pass.rows + 1} : Chunk{first, end - first, 0, 0};
+        return hi > lo ? Chunk{first, end - first, lo, hi} : Chunk{first, end - first, 0, 0};
     }
 
     // Rows r0 .. r0+rowCount-1 of the chunk's source columns in the plane
     // starting at planeStart, as doubles, column c at tile[c * stripRows];
     // rows up to the next multiple of W are zero so that the last vector
     // reads defined values.
-    static void fill(double* tile, const ResamplePass<T>& pass, u64 planeStart, const Chunk& chunk, u64 r0,
+    static void fill(double* tile, const ResizeJob<T>& pass, u64 planeStart, const Chunk& chunk, u64 r0,
                      u64 rowCount) noexcept {
         const u64 rows = pass.rows;
-        for (u64 c = 0; c < chunk.columns; ++c) {
-            const T* column = pass.source + (planeStart + chunk.lo + c * rows + r0);
-            double* into = tile + c * stripRows;
+        double* into = tile;
+        for (u64 at = chunk.lo; at < chunk.hi; at += rows, into += stripRows) {
+            const T* column = pass.source + (planeStart + at + r0);
             u64 i = 0;
             for (; rowCount - i >= W; i += W) Vec::store(into + i, Vec::load(column + i));
             if (i < rowCount) Vec::store(into + i, loadFirst(column + i, rowCount - i));
@@ -74,9 +76,9 @@ struct DownRowsTiled {
         constexpr u64 lineElements = 64 / sizeof(T) > 0 ? 64 / sizeof(T) : 1;
         const u64 from = r0 + prefetchStrips * stripRows;
         const u64 to = minU(from + stripRows, rows);
-        for (u64 c = 0; c < chunk.columns; ++c) {
+        for (u64 at = chunk.lo; at < chunk.hi; at += rows) {
             for (u64 row = from; row < to; row += lineElements) {
-                Vec::prefetch(pass.source + (planeStart + chunk.lo + c * rows + row));
+                Vec::prefetch(pass.source + (planeStart + at + row));
             }
         }
     }
@@ -94,7 +96,7 @@ struct DownRowsTiled {
         }
     }
 
-    static void run(const ResamplePass<T>& pass) noexcept {
+    static void run(const ResizeJob<T>& pass) noexcept {
         constexpr u64 rowsPerBlock = blockVectors * W;
         alignas(64) double tile[tileColumns * stripRows];
         std::uint32_t index[indexCapacity];
@@ -103,14 +105,22 @@ struct DownRowsTiled {
         for (u64 first = 0; first < pass.outLength;) {
             const Chunk chunk = plan(pass, first);
             first += chunk.count;
-            if (chunk.columns == 0 && taps > 0) {
+            if (chunk.hi == chunk.lo && taps > 0) {
                 DownRowsDirect<T>::run(pass, chunk.first, 1);
                 continue;
             }
-            // Offsets are whole columns: one division per tap and chunk, none
-            // in the loops below. Each quotient is below tileColumns.
+            // Each tap's tile column, found by walking the window's columns
+            // in steps of M elements from the previous tap's. Neighbouring
+            // taps name neighbouring columns, so the walk is short, and the
+            // offsets stay in elements: nothing undoes the table's scaling by
+            // M. Every offset is lo + c*M with c below tileColumns.
+            u64 column = 0;
+            u64 at = chunk.lo;
             for (u64 e = 0; e < chunk.count * taps; ++e) {
-                index[e] = static_cast<std::uint32_t>((pass.offsets[chunk.first * taps + e] - chunk.lo) / rows * stripRows);
+                const u64 offset = pass.offsets[chunk.first * taps + e];
+                for (; at < offset; at += rows) ++column;
+                for (; at > offset; at -= rows) --column;
+                index[e] = static_cast<std::uint32_t>(column * stripRows);
             }
             for (u64 p = 0; p < pass.planes; ++p) {
                 for (u64 r0 = 0; r0 < rows; r0 += stripRows) {

@@ -7,4 +7,5 @@
 #include "kernels/fast/down_rows_tiled.hpp"
 #include "kernels/fast/across_columns_tiled.hpp"
 #include "kernels/fast/one_tap_along_column.hpp"
+#include "kernels/fast/across_planes_tiled.hpp"
 #include "kernels/fast/strategy_choice.hpp"

@@ -13,8 +13,8 @@
 // s = +0.0; s = s + x_t * w_t for t = 0, 1, ..., K - 1, one rounded
 // multiplication and one rounded addition per tap, in tap order. Vector
 // addition and multiplication round each lane exactly like the scalar
-// operations, so every output sample is bit for bit the weightedSum of the
-// plain kernels whatever the width, the number of accumulators or the
+// operations, so every output sample is bit for bit the weightedSumOfTaps
+// of the plain kernels whatever the width, the number of accumulators or the
 // traversal. Elements become doubles only through Vec::load and sums become
 // elements only through Vec::store, which reproduce toDoubleSample and
 // saturateRound lane by lane; the bodies never convert a sample themselves.

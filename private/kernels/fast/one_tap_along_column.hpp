@@ -21,7 +21,7 @@ struct OneTapAlongColumn {
         return true;
     }
 
-    static void run(const ResamplePass<T>& pass) noexcept {
+    static void run(const ResizeJob<T>& pass) noexcept {
         const u64 rows = pass.rows;
         const u64 outLength = pass.outLength;
         const u64 columns = pass.cols * pass.planes;

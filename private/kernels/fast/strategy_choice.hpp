@@ -22,7 +22,7 @@ inline constexpr u64 wideColumnVectors = W >= 8 ? 2 : 4;
 inline constexpr u64 wideInterleave = W >= 8 ? 4 : 2;
 
 template <class T>
-void resampleAlongColumns(const ResamplePass<T>& pass) noexcept {
+void resampleAlongColumns(const ResizeJob<T>& pass) noexcept {
     if (std::is_same_v<T, float> && pass.taps == 1) {
         OneTapAlongColumn<T>::run(pass);
     } else if (convertsOnce<T>(pass.taps)) {
@@ -32,10 +32,21 @@ void resampleAlongColumns(const ResamplePass<T>& pass) noexcept {
     }
 }
 
+// Along dimension 2 with at most 8 rows (pixel-interleaved images: channels
+// by columns by image rows) and at least a vector of planes, lanes across
+// planes: down rows such a pass would fill M of W lanes and run one short
+// addition chain per output column.
 template <class T>
-void resampleAlongRows(const ResamplePass<T>& pass) noexcept {
+constexpr bool interleavedPixels(const ResizeJob<T>& pass) noexcept {
+    return pass.rows <= AcrossPlanesTiled<T, wideColumnVectors, wideInterleave>::widestPixel && pass.planes >= W;
+}
+
+template <class T>
+void resampleAlongRows(const ResizeJob<T>& pass) noexcept {
     if (pass.rows == 0 || pass.planes == 0) return;
-    if (convertsOnce<T>(pass.taps)) {
+    if (interleavedPixels(pass)) {
+        AcrossPlanesTiled<T, wideColumnVectors, wideInterleave>::run(pass);
+    } else if (convertsOnce<T>(pass.taps)) {
         DownRowsTiled<T>::run(pass);
     } else {
         DownRowsDirect<T>::run(pass, 0, pass.outLength);
@@ -54,7 +65,5 @@ constexpr PassEntries<T> entriesFor() noexcept {
 }
 
 constexpr KernelTable makeKernelTable() noexcept {
-    return KernelTable{{entriesFor<double>(), entriesFor<single>(), entriesFor<uint8>(), entriesFor<uint16>(),
-                        entriesFor<uint32>(), entriesFor<uint64>(), entriesFor<int8>(), entriesFor<int16>(),
-                        entriesFor<int32>(), entriesFor<int64>()}};
+    return KernelTable::filledBy([]<class T>(std::type_identity<T>) { return entriesFor<T>(); });
 }

@@ -133,6 +133,31 @@ struct Counts {
 };
 ZUHOST_API Counts liveCounts() noexcept;
 
+// Memory of large blocks (arrays' data and scratch blocks of 128 KiB and
+// more). They are mapped from the operating system, not given huge-page
+// advice, and when released they wait in a cache of recently freed blocks
+// for the next request of (nearly) the same size, so that calls repeated on
+// arrays of equal sizes find their memory already faulted in. A block is
+// released only by its owner: the array that owns its data, zuFree or the
+// end of the call for scratch blocks, releaseData for data handed over; a
+// borrowed array's or handed-over block is never reused while it lives.
+//
+// The cache holds at most blockCacheBound() bytes: the smaller of 1 GiB and
+// an eighth of physical memory, or ZUHOST_BLOCK_CACHE_MIB mebibytes when that
+// is set in the environment before the first large block (0 turns the cache
+// off). Beyond the bound the oldest blocks go back to the operating system.
+struct BlockCacheState {
+    std::uint64_t blocks = 0;  // blocks waiting in the cache
+    std::uint64_t bytes = 0;   // their mapped size
+    bool operator==(const BlockCacheState&) const = default;
+};
+ZUHOST_API BlockCacheState blockCacheState() noexcept;
+ZUHOST_API std::uint64_t blockCacheBound() noexcept;
+// Sets the bound for the process (0 turns the cache off); what lies beyond it goes back at once.
+ZUHOST_API void setBlockCacheBound(std::uint64_t bytes) noexcept;
+// Returns every cached block to the operating system.
+ZUHOST_API void emptyBlockCache() noexcept;
+
 // How one call of a module ended.
 struct CallOutcome {
     ArrayPtr output;          // what the first output slot held; null if unset or failed

@@ -1,7 +1,9 @@
 // The element classes the module handles, bound to the types their data is
-// read and written in.
-#ifndef AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
-#define AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+// read and written in. The class dispatch walks this list, and every level's
+// kernel table (kernel_table.hpp) has an entry per distinct sample type of
+// it; it lives with the kernels so that they need nothing from the gateway.
+#ifndef AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
+#define AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
 
 #include <cstdint>
 
@@ -9,10 +11,12 @@
 
 namespace axiswarp {
 
-template <zuClassID Id, class Kernel>
+// One entry: a class identifier and the sample type its data is read and
+// written in, the type the kernels are instantiated for.
+template <zuClassID Id, class Sample>
 struct ElementType {
     static constexpr zuClassID classID = Id;
-    using KernelElement = Kernel;
+    using SampleType = Sample;
 };
 
 // A logical image is its own entry (its own typed pass) but has no kernels of
@@ -45,4 +49,4 @@ constexpr bool listsClass(TypeList<Entries...>, zuClassID classID) noexcept {
 
 }  // namespace axiswarp
 
-#endif  // AXISWARP_GATEWAY_ELEMENT_TYPE_LIST_HPP
+#endif  // AXISWARP_KERNELS_ELEMENT_TYPE_LIST_HPP
