@@ -32,6 +32,14 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
    resize --precise` of a 6000x5232 JPEG (made with Pillow) to 1/4 as a
    whole process. Each row gives wall, user and system time.
 
+6. (--only dask-float) axiswarp.dask.resize of a 12000-by-12000 float32
+   image to 6000-by-6000 (cubic, chunks 1024x1024): on one thread of the
+   threaded scheduler, and on 1 and 2 single-threaded worker processes.
+7. (--only zarr) examples/resize_zarr_volume.py on a 512 MiB and a 2 GiB
+   uint16 volume in 2 MiB chunks, each in a fresh interpreter: its peak
+   memory above the interpreter, the target being at most 4 input chunks
+   plus 4 output chunks whatever the volume's size.
+
 Every entry is the median of --runs timed runs after one warm-up; the
 memory rows alternate between the commands compared in each run.
 """
@@ -180,9 +188,11 @@ def dask_rows(size, runs):
             wait(source)
 
             def run():
+                # Cancelled, not just dropped: the next run's graph has the
+                # same keys, and must not find this one's results.
                 out = client.persist(axiswarp.dask.resize(source, (rows // 4, cols // 4), kernel="lanczos3"))
                 wait(out)
-                del out
+                client.cancel(out)
 
             result[workers] = median_ms(run, runs)
     return result
@@ -329,7 +339,7 @@ def dask_float_rows(size, runs):
         def on_worker():
             out = client.persist(axiswarp.dask.resize(remote, out_shape, kernel="cubic"))
             wait(out)
-            del out
+            client.cancel(out)  # the next run's keys are the same
 
         def on_thread():
             with dask.config.set(scheduler="threads", num_workers=1):
@@ -405,16 +415,80 @@ def memory_table(args, np, axiswarp):
             print(f"| {jobs} | {wall:.2f} | {user:.2f} | {system:.2f} | {peak / 1024:.0f} |")
 
 
+def dask_scaling_rows(size, runs):
+    import dask
+    import dask.array as da
+    import numpy as np
+    from distributed import Client, LocalCluster, wait
+
+    import axiswarp.dask
+
+    rows, cols = size
+    chunks = da.core.normalize_chunks((1024, 1024), (rows, cols))
+
+    def block(block_info=None):
+        (r0, r1), (c0, c1) = block_info[None]["array-location"]
+        i = np.arange(r0, r1, dtype=np.float32)[:, None]
+        j = np.arange(c0, c1, dtype=np.float32)[None, :]
+        return np.sin(i / 37.0) * np.cos(j / 53.0) + ((i * 7 + j * 13) % 101) / np.float32(101)
+
+    out_shape = (rows // 2, cols // 2)
+    result = {}
+    # One thread, data in this process.
+    source = da.map_blocks(block, dtype=np.float32, chunks=chunks).persist(scheduler="threads")
+
+    def run_threads():
+        with dask.config.set(scheduler="threads", num_workers=1):
+            out = axiswarp.dask.resize(source, out_shape, kernel="cubic").persist()
+        del out
+
+    result["1 thread"] = median_ms(run_threads, runs)
+    del source
+    for workers in (1, 2):
+        with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                          dashboard_address=None, worker_dashboard_address=None, silence_logs=40) as cluster, \
+                Client(cluster) as client:
+            client.wait_for_workers(workers, timeout=60)
+            source = client.persist(da.map_blocks(block, dtype=np.float32, chunks=chunks))
+            wait(source)
+
+            def run():
+                # Cancelled, not just dropped: the next run's graph has the
+                # same keys, and must not find this one's results.
+                out = client.persist(axiswarp.dask.resize(source, out_shape, kernel="cubic"))
+                wait(out)
+                client.cancel(out)
+
+            result[f"{workers} worker process{'es' if workers > 1 else ''}"] = median_ms(run, runs)
+    return result
+
+
+def zarr_peaks(volumes):
+    # The example prints its own peak; each size runs in a fresh interpreter.
+    example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "resize_zarr_volume.py")
+    found = {}
+    for mib in volumes:
+        out = subprocess.run([sys.executable, example, "--volume-mib", str(mib)], check=True, capture_output=True,
+                             text=True, timeout=3600).stdout
+        line = next(line for line in out.splitlines() if line.startswith("peak memory"))
+        above = float(line.split(": ", 1)[1].split(" MiB above")[0])
+        seconds = float(next(line for line in out.splitlines() if " s with " in line).split(", ")[-1].split(" s")[0])
+        found[mib] = (above, seconds, line)
+    return found
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bench", help="the axiswarp_bench binary (needed by the binding part)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=3, help="alternating rounds of the binding and peer comparisons")
-    parser.add_argument("--only", choices=["binding", "peers", "volume", "dask", "memory"],
+    parser.add_argument("--only", choices=["binding", "peers", "volume", "dask", "memory", "dask-float", "zarr"],
                         help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
     parser.add_argument("--dask-float-size", type=int, default=12000, metavar="N",
                         help="side of the float32 square of the memory part's Dask job")
+    parser.add_argument("--zarr-mib", nargs="+", type=float, default=(512, 2048), metavar="MIB",
+                        help="volume sizes of the zarr example's part")
     parser.add_argument("--tool", help="the axiswarp command, for the memory part's whole-process run")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -441,6 +515,10 @@ def main():
         dask_table(args)
     if args.only in (None, "memory"):
         memory_table(args, np, axiswarp)
+    if args.only in (None, "dask-float"):
+        float_dask_table(args)
+    if args.only in (None, "zarr"):
+        zarr_table(args)
 
 
 def binding_table(args, np, axiswarp, image):
@@ -497,6 +575,28 @@ def dask_table(args):
     print("|---:|---:|---:|")
     for workers, ms in times.items():
         print(f"| {workers} | {ms:.0f} | {times[1] / ms:.2f} |")
+
+
+def float_dask_table(args):
+    times = dask_scaling_rows((args.dask_float_size, args.dask_float_size), max(3, args.runs // 2 + 1))
+    rows = cols = args.dask_float_size
+    base = times["1 thread"]
+    one = times["1 worker process"]
+    print(f"\naxiswarp.dask.resize of {rows}x{cols} float32 to {rows // 2}x{cols // 2}, cubic, chunks 1024x1024\n")
+    print("| where | ms | ÷ one thread | speed-up over 1 process |")
+    print("|---|---:|---:|---:|")
+    for where, ms in times.items():
+        print(f"| {where} | {ms:.0f} | {ms / base:.2f} | {one / ms:.2f} |")
+
+
+def zarr_table(args):
+    found = zarr_peaks(args.zarr_mib)
+    print("\nexamples/resize_zarr_volume.py (uint16, chunks 256x256x16 = 2 MiB, half size, lanczos3, "
+          "threads of this machine)\n")
+    print("| volume MiB | peak above the interpreter, MiB | input + output chunk pairs | s |")
+    print("|---:|---:|---:|---:|")
+    for mib, (above, seconds, _) in found.items():
+        print(f"| {mib:.0f} | {above:.0f} | {above / 2.5:.1f} | {seconds:.2f} |")
 
 
 if __name__ == "__main__":

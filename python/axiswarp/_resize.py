@@ -9,11 +9,11 @@ from fractions import Fraction
 
 import numpy as np
 
-from . import _native
+from . import _fill, _native
 from ._call import _loaded, call, check_dtype, check_out
 
 KERNELS = ("nearest", "box", "triangle", "cubic", "lanczos2", "lanczos3")
-BORDERS = ("symmetric", "replicate")
+BORDERS = ("symmetric", "replicate", "reflect", "mirror", "wrap", "constant")
 
 
 # The longest axis the table builder takes, in or out.
@@ -44,7 +44,7 @@ def _length(value, what: str) -> int:
     raise ValueError(f"{what} must be a whole number from 1 to {MAX_LENGTH}, not {value!r}")
 
 
-def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=None):
+def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=None, cval=0.0):
     """Return ``(weights, indices)``: the K-by-m tables that resize a length ``n`` to ``m``.
 
     The same tables as ``axiswarp tables N M``, bit for bit: both ``float64``,
@@ -53,6 +53,13 @@ def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=No
     one of ``BORDERS``; ``scale`` defaults to m/n. Shrinking with
     ``antialias`` stretches the kernel by 1/scale. ``n`` and ``m`` are whole
     numbers from 1 to ``MAX_LENGTH`` (ValueError naming them otherwise).
+
+    ``border="constant"`` puts ``cval`` beyond the edge. With a ``cval`` other
+    than 0 the positions outside name index n + 1, a fill sample: append one
+    sample holding ``cval`` to the axis before applying the tables (``resize``
+    does it itself). With 0 the indices stay within 1..n and the result is
+    exactly that of the fill sample: the term left out is w * 0, a signed
+    zero, and adding a zero never changes a sum that starts from +0.
     """
     n = _length(n, "n")
     m = _length(m, "m")
@@ -65,7 +72,8 @@ def tables(n, m, *, kernel="cubic", antialias=True, border="symmetric", scale=No
         scale = float(scale)
         if not (math.isfinite(scale) and scale > 0):
             raise ValueError(f"scale must be a positive finite number, not {scale}")
-    return _native.tables(n, m, _text(kernel, "kernel"), antialias, _text(border, "border"), scale)
+    border = _text(border, "border")
+    return _native.tables(n, m, _text(kernel, "kernel"), antialias, border, scale, _fill.fill_value(cval, border))
 
 
 def _normalise_axis(axis, ndim: int) -> int:
@@ -244,7 +252,7 @@ def _pass_order(in_shape, axes, lengths) -> list[tuple[int, int]]:
 
 
 def resize(array, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias=True, border="symmetric",
-           precise=False, linear=False, out=None):
+           precise=False, linear=False, out=None, cval=0.0):
     """Resize any axes of an array to new lengths, or by zoom factors, as ``axiswarp resize`` does.
 
     ``shape`` gives the new lengths of ``axes``; ``axes`` defaults to the
@@ -296,6 +304,11 @@ def resize(array, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias
     module call writes into it directly; on the double path the finished
     image is copied into it once.
 
+    ``border="constant"`` resizes as if every sample beyond the edge of each
+    pass held ``cval``, in the array's own type (an integer dtype needs a
+    whole number it can hold; float32 rounds it): a pass whose tables name
+    the fill sample resizes a copy of its input with that sample appended.
+
     ``antialias``, ``precise`` and ``linear`` take True or False only
     (TypeError otherwise). Lengths must be whole numbers from 1 to 2^31
     (ValueError naming the argument); an empty input is refused with
@@ -309,6 +322,9 @@ def resize(array, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias
     linear = _flag(linear, "linear")
     kernel = _text(kernel, "kernel")
     border = _text(border, "border")
+    fill = _fill.fill_value(cval, border)
+    if fill != 0:
+        _fill.held_fill(cval, a.dtype)  # refused before any pass
     if a.ndim == 0:
         raise ValueError("array: a 0-d array has no axis to resize")
     axes, lengths = _targets(a.shape, shape, axes, zoom)
@@ -321,7 +337,7 @@ def resize(array, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias
         check_out(out, new_shape, _out_dtype(a.dtype), "F" if fortran else "C", (array, a))
     if sorted(axes) == [0, 1] and _uses_image_pipeline(a, precise, linear):
         result = _loaded().resize_image(np.asfortranarray(a), new_shape[0], new_shape[1], kernel, antialias,
-                                        border, precise, linear)
+                                        border, precise, linear, fill)
         if out is not None:
             out[...] = result
             return out
@@ -330,18 +346,21 @@ def resize(array, shape=None, *, axes=None, zoom=None, kernel="cubic", antialias
         raise ValueError(f"{'precise' if precise else 'linear'} applies to images of 1 to 4 channels "
                          "of uint8/16/32, int8/16/32 or float32/64 samples resized along rows and columns "
                          f"(axes 0 and 1), not axes {axes} of a {a.dtype} array of shape {a.shape}")
-    passes = _plan(a.shape, axes, lengths, kernel, antialias, border)
+    passes = _plan(a.shape, axes, lengths, kernel, antialias, border, cval)
     for k, (dim, weights, indices) in enumerate(passes):
-        a = resize_axis(a, dim - 1, weights, indices, out=out if k == len(passes) - 1 else None)
+        a = resize_axis(_fill.with_fill_sample(a, dim - 1, indices, cval), dim - 1, weights, indices,
+                        out=out if k == len(passes) - 1 else None)
     return a
 
 
-def _plan(in_shape, axes, lengths, kernel, antialias, border):
-    return [(axis + 1, *tables(in_shape[axis], length, kernel=kernel, antialias=antialias, border=border))
+def _plan(in_shape, axes, lengths, kernel, antialias, border, cval=0.0):
+    return [(axis + 1, *tables(in_shape[axis], length, kernel=kernel, antialias=antialias, border=border,
+                               cval=cval))
             for axis, length in _pass_order(in_shape, axes, lengths)]
 
 
-def plan(shape, new_shape=None, *, axes=None, zoom=None, kernel="cubic", antialias=True, border="symmetric"):
+def plan(shape, new_shape=None, *, axes=None, zoom=None, kernel="cubic", antialias=True, border="symmetric",
+         cval=0.0):
     """The passes of ``resize`` in calling order: a list of ``(dim, weights, indices)``.
 
     ``shape`` is the input array's shape; ``new_shape``, ``axes`` and ``zoom``
@@ -353,7 +372,7 @@ def plan(shape, new_shape=None, *, axes=None, zoom=None, kernel="cubic", antiali
     in_shape = tuple(_length(n, f"shape[{k}]") for k, n in enumerate(shape))
     axes, lengths = _targets(in_shape, new_shape, axes, zoom)
     return _plan(in_shape, axes, lengths, _text(kernel, "kernel"), _flag(antialias, "antialias"),
-                 _text(border, "border"))
+                 _text(border, "border"), cval)
 
 
 __all__ = ["tables", "resize_axis", "resize", "plan", "KERNELS", "BORDERS", "MAX_LENGTH"]

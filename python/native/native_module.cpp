@@ -137,20 +137,22 @@ private:
     zuhost::Module module_;
 };
 
-tools::FilterChoice filterChoice(const std::string& kernel, bool antialias, const std::string& border) {
+tools::FilterChoice filterChoice(const std::string& kernel, bool antialias, const std::string& border,
+                                 double fill) {
     tools::FilterChoice filter;
     filter.kernel = tools::parseKernel(kernel);
     filter.antialias = antialias;
     filter.border = tools::parseBorder(border);
+    filter.fill = fill;
     return filter;
 }
 
 tools::TableRequest tableRequest(std::uint64_t n, std::uint64_t m, const std::string& kernel,
-                                 bool antialias, const std::string& border, double scale) {
+                                 bool antialias, const std::string& border, double scale, double fill) {
     tools::TableRequest request;
     request.inLength = n;
     request.outLength = m;
-    request.filter = filterChoice(kernel, antialias, border);
+    request.filter = filterChoice(kernel, antialias, border, fill);
     request.scale = scale;
     return request;
 }
@@ -170,9 +172,9 @@ std::uint32_t imageLength(py::ssize_t value, const char* what) {
 }
 
 tools::ResampleOptions resampleOptions(const std::string& kernel, bool antialias,
-                                       const std::string& border, bool precise, bool linear) {
+                                       const std::string& border, double fill, bool precise, bool linear) {
     tools::ResampleOptions options;
-    options.filter = filterChoice(kernel, antialias, border);
+    options.filter = filterChoice(kernel, antialias, border, fill);
     options.precise = precise;
     options.linear = linear;
     return options;
@@ -249,38 +251,43 @@ PYBIND11_MODULE(_native, m) {
         .def("resize_image",
              [](const NativeModule& module, py::array array, py::ssize_t outHeight, py::ssize_t outWidth,
                 const std::string& kernel, bool antialias, const std::string& border, bool precise,
-                bool linear) -> py::array {
-                 const auto options = resampleOptions(kernel, antialias, border, precise, linear);
+                bool linear, double fill) -> py::array {
+                 const auto options = resampleOptions(kernel, antialias, border, fill, precise, linear);
                  return tools::withSampleType(imageSampleType(array), [&](auto zero) {
                      using T = decltype(zero);
                      return resizeImageArray<T>(module, array, outHeight, outWidth, options);
                  });
-             });
+             },
+             py::arg("array"), py::arg("rows"), py::arg("cols"), py::arg("kernel"), py::arg("antialias"),
+             py::arg("border"), py::arg("precise"), py::arg("linear"), py::arg("fill") = 0.0);
 
     m.def("module_file_name", [] { return std::string(AXISWARP_MODULE_FILE_NAME); });
 
     m.def("tables",
           [](std::uint64_t n, std::uint64_t m, const std::string& kernel, bool antialias,
-             const std::string& border, double scale) {
-              return tablesAsArrays(tools::buildTables(tableRequest(n, m, kernel, antialias, border, scale)));
+             const std::string& border, double scale, double fill) {
+              return tablesAsArrays(tools::buildTables(tableRequest(n, m, kernel, antialias, border, scale, fill)));
           },
-          py::arg("n"), py::arg("m"), py::arg("kernel"), py::arg("antialias"), py::arg("border"), py::arg("scale"));
+          py::arg("n"), py::arg("m"), py::arg("kernel"), py::arg("antialias"), py::arg("border"), py::arg("scale"),
+          py::arg("fill") = 0.0);
 
     // The passes of the command line's resize, in calling order: (dim, weights, indices).
     m.def("plan_resize",
           [](py::ssize_t rows, py::ssize_t cols, py::ssize_t outRows, py::ssize_t outCols,
-             const std::string& kernel, bool antialias, const std::string& border) {
+             const std::string& kernel, bool antialias, const std::string& border, double fill) {
               tools::ResizePlan plan = tools::planResize(
                   {imageLength(cols, "the number of columns"), imageLength(rows, "the number of rows")},
                   {imageLength(outCols, "the new number of columns"), imageLength(outRows, "the new number of rows")},
-                  filterChoice(kernel, antialias, border));
+                  filterChoice(kernel, antialias, border, fill));
               py::list passes;
               for (tools::ResizePass& pass : plan.passes) {
                   py::tuple t = tablesAsArrays(std::move(pass.tables));
                   passes.append(py::make_tuple(pass.dim, t[0], t[1]));
               }
               return passes;
-          });
+          },
+          py::arg("rows"), py::arg("cols"), py::arg("new_rows"), py::arg("new_cols"), py::arg("kernel"),
+          py::arg("antialias"), py::arg("border"), py::arg("fill") = 0.0);
 
     m.def("live_counts", [] {
         const zuhost::Counts c = zuhost::liveCounts();

@@ -1,5 +1,7 @@
 """axiswarp.dask at random chunkings against NumPy, byte for byte, threaded and on a LocalCluster."""
 
+import math
+
 import numpy as np
 import pytest
 
@@ -104,3 +106,41 @@ def test_two_worker_processes_on_a_local_cluster():
         workers = set(client.run(lambda: __import__("os").getpid()).values())
     assert len(workers) == 2
     assert got.tobytes() == axiswarp.resize(a, (123, 457)).tobytes()
+
+
+@pytest.mark.parametrize("dtype,channels,border,cval", [(np.uint8, 3, "constant", 90), (np.uint16, 4, "constant", 7),
+                                                        (np.float32, 1, "constant", -1.5), (np.int16, 3, "wrap", 0),
+                                                        (np.uint8, 1, "mirror", 0)])
+def test_borders_and_fills_at_random_chunkings_give_the_numpy_bytes(dtype, channels, border, cval):
+    rng = np.random.default_rng(channels * 10 + len(border))
+    shape = (37, 29) + ((channels,) if channels > 1 else ())
+    a = rng.uniform(0, 200, shape).astype(dtype)
+    for trial in range(3):
+        x = da.from_array(a, chunks=tuple(random_chunks(rng, n) for n in shape))
+        for new in [(15, 70), (80, 9)]:
+            expected = axiswarp.resize(a, new, kernel="lanczos3", border=border, cval=cval)
+            got = adask.resize(x, new, kernel="lanczos3", border=border, cval=cval).compute(scheduler="threads")
+            assert got.dtype == expected.dtype and got.tobytes() == expected.tobytes(), (trial, new)
+
+
+def test_each_output_chunk_is_one_task_that_reads_its_own_window():
+    # From a zarr store the tasks read their windows themselves: the graph
+    # holds the stored array and the output chunks, no input chunk and no
+    # slice. From chunks in memory, the output chunks' tasks take the input
+    # chunks directly. Either way the bytes are NumPy's.
+    zarr = pytest.importorskip("zarr")
+    rng = np.random.default_rng(11)
+    a = rng.integers(0, 65535, (61, 47, 5), dtype=np.uint16)
+    stored = zarr.array(a, chunks=(16, 12, 2), store=zarr.MemoryStore())
+    expected = axiswarp.resize(a, (30, 23), kernel="lanczos3")
+    for x in (da.from_zarr(stored), da.from_array(a, chunks=(16, 12, 2)).map_blocks(np.copy)):
+        lazy = adask.resize(x, (30, 23), kernel="lanczos3", chunks=(8, 6))
+        graph = lazy.__dask_optimize__(lazy.__dask_graph__(), lazy.__dask_keys__())
+        outputs = [k for k in graph if isinstance(k, tuple) and k[0] == lazy.name]
+        others = [k for k in graph if not (isinstance(k, tuple) and k[0] == lazy.name)]
+        assert len(outputs) == math.prod(lazy.numblocks)
+        if x.name.startswith("from-zarr"):
+            assert len(others) == 1  # the stored array
+        else:
+            assert set(others) <= set(x.__dask_graph__())  # the input's own tasks, nothing between
+        assert lazy.compute(scheduler="threads").tobytes() == expected.tobytes()

@@ -65,9 +65,9 @@ TEST_F(CliResize, HelpExplainsEveryOptionWithExamples) {
     };
     const std::vector<Case> cases{
         {"resize", {"--output", "--out-dir", "--scale", "--size", "--width", "--height", "--kernel",
-                    "--no-antialias", "--border", "--precise", "--linear", "sRGB", "--no-auto-orient",
+                    "--no-antialias", "--border", "--fill", "--precise", "--linear", "sRGB", "--no-auto-orient",
                     "--strip", "--compression", "--quality", "--jobs", "--module", "axiswarp resize "}},
-        {"tables", {"--output", "--scale", "--kernel", "--no-antialias", "--border", "axiswarp tables "}},
+        {"tables", {"--output", "--scale", "--kernel", "--no-antialias", "--border", "--fill", "N+1", "axiswarp tables "}},
         {"demo", {"--out", "--module", "axiswarp demo"}},
     };
     for (const Case& c : cases) {
@@ -88,7 +88,12 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
         {{"resize", "missing.png", "--scale", "0.5", "-o", "out.png"}, "missing.png: cannot open"},
         {{"resize", "corrupt.png", "--scale", "0.5", "-o", "out.png"}, "corrupt.png: "},
         {{"resize", "good.png", "--kernel", "bicubic", "--scale", "0.5", "-o", "out.png"}, "unknown kernel 'bicubic'"},
-        {{"resize", "good.png", "--border", "wrap", "--scale", "0.5", "-o", "out.png"}, "unknown border mode 'wrap'"},
+        {{"resize", "good.png", "--border", "periodic", "--scale", "0.5", "-o", "out.png"}, "unknown border mode 'periodic'"},
+        {{"resize", "good.png", "--border", "wrap", "--fill", "3", "--scale", "0.5", "-o", "out.png"},
+         "--fill applies to --border constant, not to --border wrap"},
+        {{"resize", "good.png", "--border", "constant", "--fill", "256", "--scale", "0.5", "-o", "out.png"},
+         "the fill 256 is not a value of uint8 samples"},
+        {{"resize", "good.png", "--border", "constant", "--fill", "many", "--scale", "0.5", "-o", "out.png"}, "--fill"},
         {{"resize", "good.png", "--size", "0x5", "-o", "out.png"}, "--size: Value"},
         {{"resize", "good.png", "--size", "-3x5", "-o", "out.png"}, "--size: Value"},
         {{"resize", "good.png", "--size", "big", "-o", "out.png"}, "--size: Value"},
@@ -113,6 +118,7 @@ TEST_F(CliResize, BadCommandLinesAndFilesGiveStatusTwoAndWriteNothing) {
         {{"tables", "six", "4", "-o", "w.npy", "i.npy"}, "N: Value six not in range"},
         {{"tables", "6", "4", "--kernel", "foo", "-o", "w.npy", "i.npy"}, "unknown kernel 'foo'"},
         {{"tables", "6", "4", "--scale", "-1", "-o", "w.npy", "i.npy"}, "--scale: expected"},
+        {{"tables", "6", "4", "--fill", "1", "-o", "w.npy", "i.npy"}, "--fill applies to --border constant"},
         {{"tables", "6", "4", "-o", "w.npy"}, "--output"},
         {{"tables", "6", "4", "-o", "w.npy", "no/such/i.npy"}, "no/such/i.npy"},
     };
@@ -289,6 +295,27 @@ TEST_F(CliResize, LinearAveragesLightInsteadOfCodes) {
     }
 }
 
+TEST_F(CliResize, ConstantBorderBlendsTheFillIntoTheEdges) {
+    // One gray pixel of 50 to 2x2 with the triangle kernel: each pass takes
+    // 3/4 of the pixel and 1/4 of what lies beyond the edge, rounding after
+    // each pass: 50 stays 50 when mirrored; with fill 200, 87.5 -> 88, then
+    // 66 + 50 = 116; with fill 0, 37.5 -> 38, then 28.5 -> 29.
+    Image one = Image::blank(1, 1, 1, 8);
+    one.set(0, 0, 0, 50);
+    writeImage(work() / "one.png", one);
+    for (const auto& [flags, expected] : {std::pair{std::vector<std::string>{}, 50.0},
+                                          std::pair{std::vector<std::string>{"--border", "constant", "--fill", "200"}, 116.0},
+                                          std::pair{std::vector<std::string>{"--border", "constant"}, 29.0}}) {
+        std::vector<std::string> args{"resize", "one.png", "--size", "2x2", "--kernel", "triangle", "-o", "two.png"};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const RunResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Image two = readImage(work() / "two.png");
+        for (std::uint32_t i = 0; i < 2; ++i)
+            for (std::uint32_t j = 0; j < 2; ++j) EXPECT_EQ(two.at(i, j, 0), expected) << ::testing::PrintToString(flags);
+    }
+}
+
 TEST_F(CliResize, TablesWritesTheBuilderTablesForCall) {
     const RunResult r = run({"tables", "7", "3", "--kernel", "lanczos3", "--no-antialias", "--border", "replicate",
                              "-o", "w.npy", "i.npy"});
@@ -299,6 +326,16 @@ TEST_F(CliResize, TablesWritesTheBuilderTablesForCall) {
         EXPECT_EQ(array->classID(), zuDoubleClass);
         EXPECT_EQ(zuhost::extents(*array), (std::vector<std::uint64_t>{expected.taps, 3}));
         EXPECT_EQ(axiswarp::testing::realValues<double>(*array), *values) << name;
+    }
+    // The border and the fill reach the builder: a fill other than 0 names index N+1.
+    for (const auto& [border, fill] : {std::pair{"wrap", ""}, std::pair{"constant", "-3.5"}}) {
+        std::vector<std::string> args{"tables", "5", "9", "--border", border, "-o", "w.npy", "i.npy"};
+        if (*fill) args.insert(args.end(), {"--fill", fill});
+        ASSERT_EQ(run(args).status, 0) << border;
+        const Tables want = buildTables({5, 9, 0.0, {Kernel::cubic, true, parseBorder(border), *fill ? -3.5 : 0.0}});
+        EXPECT_EQ(axiswarp::testing::realValues<double>(*readNpy(work() / "w.npy")), want.weights) << border;
+        EXPECT_EQ(axiswarp::testing::realValues<double>(*readNpy(work() / "i.npy")), want.indices) << border;
+        EXPECT_EQ(want.fillSample, *fill != '\0') << border;
     }
     // An explicit scale reaches the builder.
     ASSERT_EQ(run({"tables", "8", "4", "--scale", "0.25", "-o", "w.npy", "i.npy"}).status, 0);

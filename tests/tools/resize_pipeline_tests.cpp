@@ -143,6 +143,77 @@ TEST_F(ResizeThroughModule, GradientMatchesAPlainDoubleComputation) {
                     }
 }
 
+// The model's input for tables with a fill sample: one more sample of value
+// `fill` at the end of dimension `dim` of every plane.
+std::vector<double> withFill(const std::vector<double>& in, std::uint64_t rows, std::uint64_t cols,
+                             std::uint64_t channels, int dim, double fill) {
+    std::vector<double> out;
+    for (std::uint64_t c = 0; c < channels; ++c)
+        for (std::uint64_t j = 0; j < cols + (dim == 2); ++j)
+            for (std::uint64_t i = 0; i < rows + (dim == 1); ++i)
+                out.push_back(i == rows || j == cols ? fill : in[c * rows * cols + j * rows + i]);
+    return out;
+}
+
+TEST_F(ResizeThroughModule, EveryBorderMatchesAPlainDoubleComputation) {
+    struct Case {
+        Border border;
+        double fill;
+    };
+    std::vector<Case> cases{{Border::constant, 200.0}, {Border::constant, 0.0}};
+    for (std::string_view name : borderNames())
+        if (parseBorder(name) != Border::constant) cases.push_back({parseBorder(name), 0.0});
+    for (const Case& c : cases)
+        for (const Kernel kernel : {Kernel::nearest, Kernel::cubic, Kernel::lanczos3})
+            for (const bool precise : {false, true})
+                for (const auto& [in, out] : {std::pair{ImageSize{5, 7}, ImageSize{9, 4}},
+                                              std::pair{ImageSize{6, 3}, ImageSize{2, 11}}}) {
+                    SCOPED_TRACE(std::string(borderName(c.border)) + " fill " + std::to_string(c.fill) + " " +
+                                 std::string(kernelName(kernel)) + (precise ? " precise" : "") + " to " +
+                                 std::to_string(out.width) + "x" + std::to_string(out.height));
+                    const Image image = makeImage(in.width, in.height, 3, 8, [](auto i, auto j, auto k) {
+                        return (37 * i + 91 * j * j + 50 * k) % 256;
+                    });
+                    const FilterChoice filter{kernel, true, c.border, c.fill};
+                    const ResizePlan plan = planResize(in, out, filter);
+                    const Image got = resizeImage(module(), image, plan, precisely(precise));
+
+                    std::vector<double> v(image.sampleCount());
+                    for (std::size_t e = 0; e < v.size(); ++e) v[e] = image.at(e % in.height, e / in.height % in.width, e / in.height / in.width);
+                    std::uint64_t rows = in.height, cols = in.width;
+                    for (std::size_t p = 0; p < 2; ++p) {
+                        const ResizePass& pass = plan.passes[p];
+                        std::uint64_t r = rows, q = cols;
+                        if (pass.tables.fillSample) {
+                            v = withFill(v, rows, cols, 3, pass.dim, c.fill);
+                            (pass.dim == 1 ? r : q) += 1;
+                        }
+                        v = modelPass(v, r, q, 3, pass.tables, pass.dim, p == 1 || !precise ? 255.0 : 0.0);
+                        (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
+                    }
+                    bool named = plan.passes[0].tables.fillSample || plan.passes[1].tables.fillSample;
+                    // Nearest never reaches beyond the edge at the default scale.
+                    if (kernel != Kernel::nearest) {
+                        EXPECT_EQ(named, c.border == Border::constant && c.fill != 0.0);
+                    }
+                    for (std::size_t e = 0; e < v.size(); ++e)
+                        ASSERT_EQ(got.at(e % out.height, e / out.height % out.width, e / out.height / out.width), v[e])
+                            << "sample " << e;
+                }
+}
+
+TEST_F(ResizeThroughModule, AFillTheSampleTypeCannotHoldIsRefused) {
+    const Image image = makeImage(4, 3, 1, 8, [](auto i, auto, auto) { return i; });
+    for (const double fill : {256.0, -1.0, 2.5, std::nan("")}) {
+        const ResizePlan plan = planResize({4, 3}, {8, 6}, {Kernel::cubic, true, Border::constant, fill});
+        EXPECT_NE(errorOf([&] { resizeImage(module(), image, plan, {}); }).find("is not a value of uint8 samples"),
+                  std::string::npos)
+            << fill;
+    }
+    EXPECT_EQ(heldFill(0.1, SampleType::float32), double(0.1f));
+    EXPECT_EQ(heldFill(-7.0, SampleType::int8), -7.0);
+}
+
 TEST_F(ResizeThroughModule, ConstantImagesStayExactlyConstant) {
     struct Shape {
         ImageSize in, out;
@@ -225,12 +296,16 @@ TEST_F(ResizeThroughModule, SplitPassesGiveTheBitsOfWholeCalls) {
         int depth;
         bool precise;
         Kernel kernel;
+        Border border = Border::symmetric;
+        double fill = 0.0;
     };
     const Case cases[] = {
         {{1001, 777}, {333, 259}, 3, 8, false, Kernel::cubic},     // shrink, class path
         {{601, 403}, {1803, 1211}, 1, 16, false, Kernel::lanczos3},  // enlarge, gray
         {{1025, 779}, {400, 781}, 4, 8, false, Kernel::triangle},    // alpha: double path
         {{1280, 197}, {3000, 461}, 2, 16, true, Kernel::cubic},      // precise
+        {{1001, 777}, {333, 1259}, 3, 8, false, Kernel::cubic, Border::constant, 17.0},  // fill sample
+        {{1025, 779}, {400, 781}, 4, 8, false, Kernel::lanczos3, Border::constant, 250.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.in.width) + "x" + std::to_string(c.in.height) + " C=" +
@@ -238,7 +313,7 @@ TEST_F(ResizeThroughModule, SplitPassesGiveTheBitsOfWholeCalls) {
         const Image image = makeImage(c.in.width, c.in.height, c.channels, c.depth, [&](auto i, auto j, auto k) {
             return (i * 7919u + j * 104729u + k * 12345u + (i * j) % 251u) % (c.depth == 8 ? 256u : 65536u);
         });
-        const ResizePlan plan = planResize(c.in, c.out, {c.kernel, true, Border::symmetric});
+        const ResizePlan plan = planResize(c.in, c.out, {c.kernel, true, c.border, c.fill});
         // Both passes are large enough to be split on two threads.
         std::uint64_t rows = c.in.height, cols = c.in.width;
         for (const ResizePass& pass : plan.passes) {

@@ -42,11 +42,24 @@ std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uin
     const auto n = static_cast<std::int64_t>(request.inLength);
     std::map<std::int64_t, double> acc;
     for (auto p = static_cast<std::int64_t>(u - r) - 3; p <= static_cast<std::int64_t>(u + r) + 3; ++p) {
+        // Each border stepped out literally, one reflection or period at a time.
         std::int64_t f = p;
-        if (request.filter.border == Border::replicate) {
-            f = std::min<std::int64_t>(std::max<std::int64_t>(p, 1), n);
-        } else {
-            while (f < 1 || f > n) f = f < 1 ? 1 - f : 2 * n + 1 - f;
+        switch (request.filter.border) {
+            case Border::replicate: f = std::min<std::int64_t>(std::max<std::int64_t>(p, 1), n); break;
+            case Border::symmetric:
+            case Border::reflect:
+                while (f < 1 || f > n) f = f < 1 ? 1 - f : 2 * n + 1 - f;
+                break;
+            case Border::mirror:
+                while (n > 1 && (f < 1 || f > n)) f = f < 1 ? 2 - f : 2 * n - f;
+                if (n == 1) f = 1;
+                break;
+            case Border::wrap:
+                while (f < 1 || f > n) f += f < 1 ? n : -n;
+                break;
+            case Border::constant:
+                if (f < 1 || f > n) f = n + 1;  // the fill sample
+                break;
         }
         // The default scale is rational: x = u - p = N/(2m), s x = N/(2n).
         const double num = double(std::int64_t((2 * j - 1) * request.inLength + request.outLength) -
@@ -57,8 +70,9 @@ std::map<std::int64_t, double> denseColumn(const TableRequest& request, std::uin
     }
     double total = 0.0;
     for (auto& [f, w] : acc) total += w;
+    const bool dropFill = request.filter.border == Border::constant && request.filter.fill == 0.0;
     for (auto it = acc.begin(); it != acc.end();) {
-        if (it->second == 0.0) {
+        if (it->second == 0.0 || (dropFill && it->first == n + 1)) {
             it = acc.erase(it);
         } else {
             it->second /= total;
@@ -81,10 +95,11 @@ TEST(TableNames, ParseRoundTripsAndRejectsUnknownNamesListingTheValidOnes) {
         EXPECT_NE(msg.find("nearest, box, triangle, cubic, lanczos2, lanczos3"), std::string::npos) << msg;
     }
     try {
-        parseBorder("wrap");
+        parseBorder("clamp");
         FAIL() << "no error";
     } catch (const ToolError& e) {
-        EXPECT_NE(std::string(e.what()).find("symmetric, replicate"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("symmetric, replicate, reflect, mirror, wrap, constant"),
+                  std::string::npos);
     }
     EXPECT_THROW(parseKernel("Cubic"), ToolError);
 }
@@ -168,6 +183,54 @@ TEST(Tables, BordersFoldTapsAtBothEnds) {
     EXPECT_EQ(farRep.indices, (std::vector<double>{2, 3, 3, 3}));
 }
 
+TEST(Tables, MirrorWrapAndConstantBordersAtBothEnds) {
+    // The cubic taps of BordersFoldTapsAtBothEnds: output 1 at 0.75 takes
+    // p = -1, 0, 1, 2; output 8 at 4.25 takes p = 3, 4, 5, 6. Each column's
+    // raw weights sum to exactly 1, so merging is the only arithmetic.
+    const double a = -0.0234375, b = 0.2265625, c = 0.8671875, d = -0.0703125;
+    struct Case {
+        Border border;
+        double fill;
+        Col first, last;
+    };
+    const std::vector<Case> cases = {
+        {Border::reflect, 0.0, {{1, b + c}, {2, a + d}}, {{3, d + a}, {4, c + b}}},
+        {Border::mirror, 0.0, {{1, c}, {2, b + d}, {3, a}}, {{2, a}, {3, d + b}, {4, c}}},
+        {Border::wrap, 0.0, {{1, c}, {2, d}, {3, a}, {4, b}}, {{1, b}, {2, a}, {3, d}, {4, c}}},
+        {Border::constant, 0.0, {{1, c}, {2, d}}, {{3, d}, {4, c}}},
+        {Border::constant, -7.5, {{1, c}, {2, d}, {5, a + b}}, {{3, d}, {4, c}, {5, b + a}}},
+    };
+    for (const Case& k : cases) {
+        const Tables t = buildTables({4, 8, 0.0, {Kernel::cubic, true, k.border, k.fill}});
+        const std::string what = std::string(borderName(k.border)) + " fill " + std::to_string(k.fill);
+        EXPECT_EQ(nonZero(t, 1), k.first) << what;
+        EXPECT_EQ(nonZero(t, 8), k.last) << what;
+        EXPECT_EQ(t.fillSample, k.fill != 0.0) << what;
+    }
+}
+
+TEST(Tables, ConstantBorderFarOutsideGivesTheFillSampleOrAZeroWeight) {
+    // u = 2j - 1/2 over n = 3: nearest positions 2, 4, 6, 8; only the first is inside.
+    const Tables zero = buildTables({3, 4, 0.5, {Kernel::nearest, false, Border::constant, 0.0}});
+    EXPECT_EQ(zero.indices, (std::vector<double>{2, 3, 3, 3}));
+    EXPECT_EQ(zero.weights, (std::vector<double>{1, 0, 0, 0}));
+    EXPECT_FALSE(zero.fillSample);
+    const Tables fill = buildTables({3, 4, 0.5, {Kernel::nearest, false, Border::constant, 2.0}});
+    EXPECT_EQ(fill.indices, (std::vector<double>{2, 4, 4, 4}));
+    EXPECT_EQ(fill.weights, (std::vector<double>{1, 1, 1, 1}));
+    EXPECT_TRUE(fill.fillSample);
+    const Tables wrap = buildTables({3, 4, 0.5, {Kernel::nearest, false, Border::wrap}});
+    EXPECT_EQ(wrap.indices, (std::vector<double>{2, 1, 3, 2}));
+
+    // u = 4j - 3/2: output 1 (2.5) takes p = 1..4, the fill's share -1/16 left
+    // out; outputs 2..4 lie wholly outside: one +0 tap on the nearest sample
+    // inside, padded like any short column.
+    const Tables cubic = buildTables({3, 4, 0.25, {Kernel::cubic, false, Border::constant, 0.0}});
+    ASSERT_EQ(cubic.taps, 3u);
+    EXPECT_EQ(column(cubic, 1), (Col{{1, -0.0625}, {2, 0.5625}, {3, 0.5625}}));
+    for (std::uint64_t j = 2; j <= 4; ++j) EXPECT_EQ(column(cubic, j), (Col{{3, 0}, {3, 0}, {3, 0}})) << j;
+}
+
 TEST(Tables, NearestTiesRoundUpAndNearestNeverStretches) {
     EXPECT_EQ(buildTables({2, 1, 0.0, {Kernel::nearest, true, Border::symmetric}}).indices,
               std::vector<double>{2});  // u = 1.5
@@ -188,15 +251,22 @@ TEST(Tables, NearestTiesRoundUpAndNearestNeverStretches) {
 TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
     const std::vector<std::pair<std::uint64_t, std::uint64_t>> shapes = {
         {1, 1}, {1, 5}, {5, 1}, {2, 1}, {2, 3}, {7, 3}, {3, 7}, {10, 10}, {13, 4}, {4, 13}, {100, 37}, {37, 100}};
+    // A constant border with fill 0 and with a fill sample (fill 1).
+    std::vector<std::pair<Border, double>> borders;
+    for (std::string_view name : borderNames()) borders.emplace_back(parseBorder(name), 0.0);
+    borders.emplace_back(Border::constant, 1.0);
     for (Kernel kernel : {Kernel::box, Kernel::triangle, Kernel::cubic, Kernel::lanczos2, Kernel::lanczos3})
-        for (Border border : {Border::symmetric, Border::replicate})
+        for (auto [border, fill] : borders)
             for (bool aa : {true, false})
                 for (auto [n, m] : shapes) {
-                    const TableRequest request{n, m, 0.0, {kernel, aa, border}};
+                    const TableRequest request{n, m, 0.0, {kernel, aa, border, fill}};
                     const Tables t = buildTables(request);
                     const std::string what = std::string(kernelName(kernel)) + " " +
-                                             std::string(borderName(border)) + " aa=" + std::to_string(aa) +
-                                             " " + std::to_string(n) + "->" + std::to_string(m);
+                                             std::string(borderName(border)) + " fill=" + std::to_string(fill) +
+                                             " aa=" + std::to_string(aa) + " " + std::to_string(n) + "->" +
+                                             std::to_string(m);
+                    const double lastIndex = double(n) + (fill != 0.0 ? 1.0 : 0.0);
+                    bool namesFill = false;
                     ASSERT_EQ(t.weights.size(), t.taps * m) << what;
                     ASSERT_EQ(t.indices.size(), t.taps * m) << what;
                     std::uint64_t widest = 0;
@@ -207,16 +277,21 @@ TEST(Tables, AgreeWithDenseModelAndKIsMinimal) {
                         std::map<std::int64_t, double> got;
                         for (auto [idx, w] : column(t, j)) {
                             ASSERT_GE(idx, 1.0) << what;
-                            ASSERT_LE(idx, double(n)) << what;
+                            ASSERT_LE(idx, lastIndex) << what;
                             ASSERT_EQ(idx, std::floor(idx)) << what;
+                            namesFill = namesFill || idx == double(n + 1);
                             sum += w;
                             if (w != 0.0) got[static_cast<std::int64_t>(idx)] += w;
                         }
-                        EXPECT_NEAR(sum, 1.0, 1e-13) << what << " j=" << j;
+                        // Dropping the fill 0 drops its share of the sum.
+                        double modelSum = 0.0;
+                        for (auto [idx, w] : model) modelSum += w;
+                        EXPECT_NEAR(sum, modelSum, 1e-13) << what << " j=" << j;
                         ASSERT_EQ(got.size(), model.size()) << what << " j=" << j;
                         for (auto [idx, w] : model) EXPECT_NEAR(got[idx], w, 1e-13) << what << " j=" << j;
                     }
-                    EXPECT_EQ(t.taps, widest) << what;
+                    EXPECT_EQ(t.taps, std::max<std::uint64_t>(widest, 1)) << what;
+                    EXPECT_EQ(t.fillSample, namesFill) << what;
                 }
 }
 

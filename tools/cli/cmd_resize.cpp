@@ -1,6 +1,7 @@
 // axiswarp resize: resize PNG, JPEG and TIFF files with two module calls per
 // page, several files in parallel.
 #include "commands.hpp"
+#include "border_options.hpp"
 #include "option_checks.hpp"
 
 #include "atomic_file.hpp"
@@ -52,6 +53,8 @@ struct ResizeOptions {
     CLI::Option* heightOption = nullptr;
     std::string kernel = "cubic";
     std::string border = "symmetric";
+    double fill = 0.0;
+    CLI::Option* fillOption = nullptr;
     bool noAntialias = false;
     bool precise = false;
     bool linear = false;
@@ -311,6 +314,7 @@ void runResize(const ResizeOptions& options) {
     settings.size = sizeRequest(options);
     settings.resample.filter.kernel = tools::parseKernel(options.kernel);
     settings.resample.filter.border = tools::parseBorder(options.border);
+    settings.resample.filter.fill = fillValue(options.fillOption, options.fill, settings.resample.filter.border);
     settings.resample.filter.antialias = !options.noAntialias;
     settings.resample.precise = options.precise;
     settings.resample.linear = options.linear;
@@ -398,10 +402,11 @@ void registerResizeCommand(CLI::App& app) {
         ->capture_default_str();
     resize->add_flag("--no-antialias", options->noAntialias,
                      "When shrinking, do not widen the kernel (faster, but fine detail aliases)");
-    resize->add_option("--border", options->border,
-                       "Samples beyond the edge: symmetric (mirrored) or replicate (edge repeated)")
+    resize->add_option("--border", options->border, kBorderHelp)
         ->type_name("B")
         ->capture_default_str();
+    options->fillOption = resize->add_option("--fill", options->fill, kFillResizeHelp)
+                              ->type_name("V");
     resize->add_flag("--precise", options->precise,
                      "Resample in double and round once at the end (always so for images with "
                      "alpha); by default each pass rounds to the image's own class");

@@ -1,6 +1,7 @@
 // axiswarp tables: write the weight and index tables for one resize as .npy
 // files, ready to pass to the module with 'axiswarp call'.
 #include "commands.hpp"
+#include "border_options.hpp"
 #include "option_checks.hpp"
 
 #include "atomic_file.hpp"
@@ -28,6 +29,8 @@ struct TablesOptions {
     double scale = 0.0;  // 0: M/N
     std::string kernel = "cubic";
     std::string border = "symmetric";
+    double fill = 0.0;
+    CLI::Option* fillOption = nullptr;
     bool noAntialias = false;
     std::vector<std::string> outputs;  // weights, indices
 };
@@ -39,6 +42,7 @@ void runTables(const TablesOptions& options) {
     request.scale = options.scale;
     request.filter.kernel = tools::parseKernel(options.kernel);
     request.filter.border = tools::parseBorder(options.border);
+    request.filter.fill = fillValue(options.fillOption, options.fill, request.filter.border);
     request.filter.antialias = !options.noAntialias;
     if (options.outputs.size() != 2)
         throw tools::ToolError("-o takes two files: WEIGHTS.npy INDICES.npy");
@@ -92,15 +96,17 @@ void registerTablesCommand(CLI::App& app) {
         ->capture_default_str();
     tables->add_flag("--no-antialias", options->noAntialias,
                      "When shrinking, do not widen the kernel by 1/scale (faster, but aliases)");
-    tables->add_option("--border", options->border,
-                       "How positions beyond the edge fold back: symmetric (mirror, edge sample "
-                       "repeated) or replicate (clamp to the edge sample)")
+    tables->add_option("--border", options->border, kBorderHelp)
         ->type_name("B")
         ->capture_default_str();
+    options->fillOption = tables->add_option("--fill", options->fill, kFillTablesHelp)
+                              ->type_name("V");
     tables->footer(
         "K, the number of taps, is the smallest that represents the resize; every column of\n"
         "weights sums to 1 and lists its source indices in ascending order, and short\n"
-        "columns are padded with weight 0.\n"
+        "columns are padded with weight 0. With --border constant and a fill V other than\n"
+        "0, positions outside name index N+1: append one sample holding V to the\n"
+        "dimension before applying the tables (axiswarp resize does it itself).\n"
         "\n"
         "Examples:\n"
         "  axiswarp tables 6 4 -o weights.npy indices.npy\n"

@@ -14,7 +14,8 @@ namespace {
 
 const std::vector<std::string_view> kKernelNames = {"nearest",  "box",      "triangle",
                                                     "cubic",    "lanczos2", "lanczos3"};
-const std::vector<std::string_view> kBorderNames = {"symmetric", "replicate"};
+const std::vector<std::string_view> kBorderNames = {"symmetric", "replicate", "reflect",
+                                                    "mirror",    "wrap",      "constant"};
 
 std::string joinNames(const std::vector<std::string_view>& names) {
     std::string out;
@@ -61,6 +62,21 @@ std::int64_t foldSymmetric(std::int64_t p, std::int64_t n) {
 
 std::int64_t foldReplicate(std::int64_t p, std::int64_t n) {
     return std::clamp<std::int64_t>(p, 1, n);
+}
+
+// Mirrored about the end samples' centres: ..., 3, 2 | 1, 2, ..., n | n-1, ...
+std::int64_t foldMirror(std::int64_t p, std::int64_t n) {
+    if (n == 1) return 1;
+    const std::int64_t period = 2 * n - 2;
+    std::int64_t q = (p - 1) % period;
+    if (q < 0) q += period;
+    return q < n ? q + 1 : period + 2 - (q + 1);
+}
+
+std::int64_t foldWrap(std::int64_t p, std::int64_t n) {
+    std::int64_t q = (p - 1) % n;
+    if (q < 0) q += n;
+    return q + 1;
 }
 
 [[noreturn]] void refuse(const std::string& what) {
@@ -201,8 +217,23 @@ Tables buildTables(const TableRequest& request) {
     };
 
     const auto nn = static_cast<std::int64_t>(n);
-    auto fold = [&](std::int64_t p) {
-        return request.filter.border == Border::symmetric ? foldSymmetric(p, nn) : foldReplicate(p, nn);
+    const Border border = request.filter.border;
+    // Border::constant: every position outside folds onto the fill sample
+    // n + 1, whose tap is kept only for a non-zero fill (see the header).
+    const bool constant = border == Border::constant;
+    const std::int64_t fillIndex = nn + 1;
+    const bool keepFill = constant && request.filter.fill != 0.0;
+    auto fold = [&](std::int64_t p) -> std::int64_t {
+        if (p >= 1 && p <= nn) return p;
+        switch (border) {
+            case Border::symmetric:
+            case Border::reflect: return foldSymmetric(p, nn);
+            case Border::mirror: return foldMirror(p, nn);
+            case Border::replicate: return foldReplicate(p, nn);
+            case Border::wrap: return foldWrap(p, nn);
+            case Border::constant: break;
+        }
+        return fillIndex;
     };
 
     Tables out;
@@ -218,7 +249,17 @@ Tables buildTables(const TableRequest& request) {
             const auto p = defaultScale
                                ? static_cast<std::int64_t>(((2 * j - 1) * n + 2 * m) / (2 * m))
                                : static_cast<std::int64_t>(std::floor(centre(j) + 0.5));
-            out.indices[j - 1] = static_cast<double>(fold(p));
+            std::int64_t f = fold(p);
+            if (f == fillIndex) {
+                if (keepFill) {
+                    out.fillSample = true;
+                } else {
+                    // Fill 0: weight +0 on the nearest sample inside.
+                    f = foldReplicate(p, nn);
+                    out.weights[j - 1] = 0.0;
+                }
+            }
+            out.indices[j - 1] = static_cast<double>(f);
         }
         return out;
     }
@@ -228,7 +269,8 @@ Tables buildTables(const TableRequest& request) {
     std::vector<std::uint64_t> colStart(m + 1, 0);
     std::vector<double> colWeights;
     std::vector<std::int64_t> colIndices;
-    std::vector<double> acc;  // merged raw weight per folded index fmin..fmax
+    std::vector<double> acc;                               // raw weight per index lo..hi
+    std::vector<std::pair<std::int64_t, double>> folded;   // (index, raw weight), edge columns
     std::uint64_t taps = 0;
 
     for (std::uint64_t j = 1; j <= m; ++j) {
@@ -236,38 +278,58 @@ Tables buildTables(const TableRequest& request) {
         const auto lo = static_cast<std::int64_t>(std::floor(u - radius));
         const auto hi = static_cast<std::int64_t>(std::ceil(u + radius));
 
-        // Folding moves neighbouring positions at most one index apart, so
-        // the folded window is the contiguous range fmin..fmax.
-        std::int64_t fmin = fold(lo);
-        std::int64_t fmax = fmin;
-        if (lo < 1 || hi > nn) {
-            for (std::int64_t p = lo + 1; p <= hi; ++p) {
-                const std::int64_t f = fold(p);
-                fmin = std::min(fmin, f);
-                fmax = std::max(fmax, f);
-            }
+        // Each merged entry: (index, raw weight), in ascending index.
+        folded.clear();
+        if (lo >= 1 && hi <= nn) {
+            // Inside the image: no folding, each position its own index.
+            acc.assign(static_cast<std::size_t>(hi - lo + 1), 0.0);
+            for (std::int64_t p = lo; p <= hi; ++p)
+                acc[static_cast<std::size_t>(p - lo)] = kernelValue(request.filter.kernel, argument(j, u, p));
+            for (std::size_t k = 0; k < acc.size(); ++k)
+                if (acc[k] != 0.0) folded.emplace_back(lo + static_cast<std::int64_t>(k), acc[k]);
         } else {
-            fmax = hi;
-        }
-        acc.assign(static_cast<std::size_t>(fmax - fmin + 1), 0.0);
-        for (std::int64_t p = lo; p <= hi; ++p) {
-            const double h = kernelValue(request.filter.kernel, argument(j, u, p));
-            if (h != 0.0) acc[static_cast<std::size_t>(fold(p) - fmin)] += h;
+            // At an edge, positions land on indices out of order (and, for
+            // wrap and constant, far apart): sort by index, keeping ascending
+            // p among equals, and add equal indices in that order.
+            for (std::int64_t p = lo; p <= hi; ++p) {
+                const double h = kernelValue(request.filter.kernel, argument(j, u, p));
+                if (h != 0.0) folded.emplace_back(fold(p), h);
+            }
+            std::stable_sort(folded.begin(), folded.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            std::size_t kept = 0;
+            for (std::size_t k = 0; k < folded.size(); ++k) {
+                if (kept > 0 && folded[kept - 1].first == folded[k].first) {
+                    folded[kept - 1].second += folded[k].second;
+                } else {
+                    folded[kept++] = folded[k];
+                }
+            }
+            folded.resize(kept);
         }
 
         double total = 0.0;
-        for (double h : acc) total += h;
+        for (const auto& entry : folded) total += entry.second;
         if (!(total > 0.0) || !std::isfinite(total))
             refuse("internal error: the kernel weights of output sample " + std::to_string(j) +
                    " sum to " + formatDouble(total));
 
         const std::uint64_t first = colWeights.size();
-        for (std::size_t k = 0; k < acc.size(); ++k) {
-            if (acc[k] == 0.0) continue;
-            const double w = acc[k] / total;
+        for (const auto& [index, h] : folded) {
+            if (h == 0.0) continue;
+            if (index == fillIndex && !keepFill) continue;  // w * 0 adds nothing
+            const double w = h / total;
             if (w == 0.0) continue;  // a subnormal contribution lost to the division
             colWeights.push_back(w);
-            colIndices.push_back(fmin + static_cast<std::int64_t>(k));
+            colIndices.push_back(index);
+            if (index == fillIndex) out.fillSample = true;
+        }
+        if (colWeights.size() == first) {
+            // Only the fill 0 was left: one tap of weight +0 on the sample
+            // inside nearest the centre.
+            const double nearest = std::clamp(std::floor(u + 0.5), 1.0, static_cast<double>(n));
+            colWeights.push_back(0.0);
+            colIndices.push_back(static_cast<std::int64_t>(nearest));
         }
         colStart[j] = colWeights.size();
         taps = std::max<std::uint64_t>(taps, colWeights.size() - first);

@@ -37,20 +37,50 @@
 //
 // Taps: every integer position p with floor(u - R') <= p <= ceil(u + R')
 // (R' the possibly stretched radius) is evaluated; p outside 1..n is folded
-// back into the image by the border mode:
-//     symmetric  ..., 2, 1, 1, 2, ..., n-1, n, n, n-1, ...  (period 2n)
-//     replicate  clamped to 1 or n
+// back into the image by the border mode (shown for n = 4, samples a b c d):
+//     symmetric  d c b a | a b c d | d c b a   mirrored about the outer edge
+//                of the end samples, which repeat (period 2n)
+//     reflect    the same as symmetric, under the name other libraries use
+//     mirror     d c b | a b c d | c b a   mirrored about the end samples'
+//                centres, which do not repeat (period 2n - 2; n = 1: a)
+//     replicate  a a a a | a b c d | d d d d   clamped to 1 or n
+//     wrap       a b c d | a b c d | a b c d   periodic (period n)
+//     constant   v v v v | a b c d | v v v v   every position outside holds
+//                the fill value v
 // Weights of positions that fold onto the same source index are added (in
 // ascending p), entries that end up exactly zero are dropped, and the rest
 // are divided by their sum, so that each column sums to 1 up to rounding.
 // Each column lists its source indices in ascending order. K is the largest
 // number of entries any column keeps, which is the smallest K that can
 // represent the job; a shorter column is padded with weight +0 taps that
-// repeat its last index, so every index stays inside 1..n.
+// repeat its last index, so every index stays inside 1..n (1..n+1 with a
+// fill sample, below).
 //
+// The constant border. The module applies tables to the image's own samples
+// and nothing else, so the fill value has to enter as a sample:
+//   - Every position outside folds onto one extra index, n + 1: the fill
+//     sample, which the caller appends to the axis (the image becomes n + 1
+//     long, the last sample holding v in the image's own type). Its weight is
+//     the sum of the outside positions' weights and it is the column's last
+//     tap. Each output is then the module's own exact sum over the extended
+//     axis: the fill sample is converted, multiplied and added like any
+//     other, whatever v is (NaN and infinities included).
+//   - With v = 0 (either sign) the fill tap is left out, and the indices stay
+//     within 1..n, so the image needs no extra sample. This is exact, not an
+//     approximation: the weights of the in-range taps are the same (their
+//     divisor still counts the outside weight), and the left-out term would
+//     be w * 0 = +0 or -0 added last. A sum that starts from +0 can never be
+//     -0 (x + -x is +0 when rounding to nearest, and +0 + -0 is +0), so adding
+//     either zero leaves it unchanged, bit for bit.
+//   - A column whose positions all lie outside keeps one tap of weight +0 on
+//     the in-range index nearest its centre (v = 0) so that K >= 1; its output
+//     is the w * x = 0 of that tap, which is exact for any finite sample but
+//     NaN if that sample is NaN or infinite. The same holds for every +0
+//     padding tap of every border: 0 * inf is NaN.
+// Tables::fillSample says whether the indices name n + 1.
 // Costs: every column evaluates at most 2R' + 3 positions and keeps at most
 // min(n, 2R' + 3) entries, so building is O(K m) time and memory for any
-// sensible scale. Because folding makes K <= n, a window much wider than the
+// sensible scale. Because folding makes K <= n (n + 1 with a fill sample), a window much wider than the
 // image only repeats the image; an explicit scale that asks for a window wider
 // than 8n + 32 positions is refused rather than evaluated.
 #ifndef AXISWARP_TOOLS_RESAMPLE_TABLES_HPP
@@ -63,7 +93,7 @@
 namespace axiswarp::tools {
 
 enum class Kernel { nearest, box, triangle, cubic, lanczos2, lanczos3 };
-enum class Border { symmetric, replicate };
+enum class Border { symmetric, replicate, reflect, mirror, wrap, constant };
 
 // Name parsing is exact and lower case; an unknown name throws ToolError
 // listing the valid names.
@@ -89,6 +119,9 @@ struct FilterChoice {
     Kernel kernel = Kernel::cubic;
     bool antialias = true;
     Border border = Border::symmetric;
+    // The value of every position outside the image for Border::constant;
+    // only whether it is 0 shapes the tables (0: no fill sample).
+    double fill = 0.0;
 };
 
 struct TableRequest {
@@ -103,6 +136,7 @@ struct Tables {
     std::uint64_t outLength = 0;  // m
     std::vector<double> weights;  // K*m, column-major: entry j*K + t
     std::vector<double> indices;  // K*m, 1-based source positions
+    bool fillSample = false;      // some index is n + 1: the fill sample the caller appends
 
     double weight(std::uint64_t t, std::uint64_t j) const { return weights[j * taps + t]; }
     double index(std::uint64_t t, std::uint64_t j) const { return indices[j * taps + t]; }

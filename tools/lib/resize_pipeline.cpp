@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -82,10 +83,57 @@ std::vector<PassPart> splitPass(const ResizePass& pass, std::uint64_t rows, std:
     return split;
 }
 
+// The pass's input with one more sample along pass.dim holding the fill of
+// its plane (planeFill[k], a value of the input's class): the fill sample
+// that tables of a constant border with a non-zero fill name as index n + 1.
+zuhost::ArrayPtr withFillSample(const zuArray& input, int dim, std::uint64_t rows, std::uint64_t cols,
+                                std::uint64_t channels, const std::vector<double>& planeFill) {
+    const zuClassID classID = input.classID();
+    const std::size_t element = zuhost::elementSize(classID);
+    const std::uint64_t newRows = dim == 1 ? rows + 1 : rows;
+    const std::uint64_t newCols = dim == 1 ? cols : cols + 1;
+    zuhost::ArrayPtr out = zuhost::createArray(classID, hostExtents(newRows, newCols, channels));
+    const auto* from = static_cast<const unsigned char*>(input.realData);
+    auto* to = static_cast<unsigned char*>(out->realData);
+    const std::optional<SampleType> type = sampleTypeOf(classID);
+    if (!type) throw ToolError(std::string("a fill sample for a ") + zuhost::className(classID) + " array");
+    for (std::uint64_t k = 0; k < channels; ++k) {
+        unsigned char fill[sizeof(double)];
+        withSampleType(*type, [&](auto zero) {
+            const auto value = static_cast<decltype(zero)>(planeFill[k]);  // exact: a value of the class
+            std::memcpy(fill, &value, sizeof value);
+        });
+        if (dim == 1) {
+            // A column-major plane: each column gets one more sample at its end.
+            for (std::uint64_t c = 0; c < cols; ++c) {
+                std::memcpy(to, from, rows * element);
+                std::memcpy(to + rows * element, fill, element);
+                from += rows * element;
+                to += newRows * element;
+            }
+        } else {
+            // The plane as it is, then one more column.
+            std::memcpy(to, from, rows * cols * element);
+            from += rows * cols * element;
+            to += rows * cols * element;
+            for (std::uint64_t r = 0; r < rows; ++r, to += element) std::memcpy(to, fill, element);
+        }
+    }
+    return out;
+}
+
 // One pass along pass.dim; `rows`, `cols` and `channels` describe its input.
-zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
+// Tables that name a fill sample get an extended copy of the input (the only
+// case in which a pass copies its input).
+zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& passInput,
                           const ResizePass& pass, std::uint64_t rows, std::uint64_t cols,
-                          std::uint64_t channels, WorkerPool* pool) {
+                          std::uint64_t channels, const std::vector<double>& planeFill, WorkerPool* pool) {
+    zuhost::ArrayPtr extended;
+    if (pass.tables.fillSample) {
+        extended = withFillSample(passInput, pass.dim, rows, cols, channels, planeFill);
+        (pass.dim == 1 ? rows : cols) += 1;
+    }
+    const zuArray& input = extended ? *extended : passInput;
     const std::uint64_t outRows = pass.dim == 1 ? pass.tables.outLength : rows;
     const std::uint64_t outCols = pass.dim == 1 ? cols : pass.tables.outLength;
     const std::vector<std::uint64_t> expected = hostExtents(outRows, outCols, channels);
@@ -126,13 +174,14 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& input,
 }
 
 Image resizeInClass(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                    WorkerPool* pool) {
+                    double fill, WorkerPool* pool) {
     const zuArray* input = &image.hostArray();
     zuhost::ArrayPtr array;
     std::uint64_t rows = image.height;
     std::uint64_t cols = image.width;
+    const std::vector<double> planeFill(image.channels, fill);
     for (const ResizePass& pass : plan.passes) {
-        array = callPass(module, *input, pass, rows, cols, image.channels, pool);
+        array = callPass(module, *input, pass, rows, cols, image.channels, planeFill, pool);
         input = array.get();
         (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
     }
@@ -165,7 +214,7 @@ T storeResult(double value, bool linear) {
 
 template <class T>
 Image resizeInDouble(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                     bool linear, WorkerPool* pool) {
+                     bool linear, double fill, WorkerPool* pool) {
     const std::span<const T> samples = image.samples<T>();
     const std::uint64_t channels = image.channels;
     const bool alpha = hasAlpha(image);
@@ -189,10 +238,19 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
             for (std::uint64_t p = 0; p < plane; ++p) data[k * plane + p] *= static_cast<double>(a[p]);
     }
 
+    // The fill sample goes the way of an image sample of value `fill`:
+    // decoded for linear light, premultiplied by an alpha of `fill`.
+    std::vector<double> planeFill(channels);
+    const T fillSample = static_cast<T>(fill);  // exact: a value of T
+    for (std::uint64_t k = 0; k < channels; ++k) {
+        planeToDouble(&fillSample, 1, linear && k < colourPlanes, &planeFill[k]);
+        if (alpha && k < colourPlanes) planeFill[k] *= static_cast<double>(fillSample);
+    }
+
     std::uint64_t rows = image.height;
     std::uint64_t cols = image.width;
     for (const ResizePass& pass : plan.passes) {
-        array = callPass(module, *array, pass, rows, cols, channels, pool);
+        array = callPass(module, *array, pass, rows, cols, channels, planeFill, pool);
         (pass.dim == 1 ? rows : cols) = pass.tables.outLength;
     }
 
@@ -276,10 +334,28 @@ ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter) {
     ResizePass cols{2, tables(in.width, out.width)};
     // Compare out.height / in.height with out.width / in.width exactly.
     const bool rowsFirst = std::uint64_t{out.height} * in.width <= std::uint64_t{out.width} * in.height;
-    ResizePlan plan{in, out, {}};
+    ResizePlan plan{in, out, {}, filter.fill};
     plan.passes = rowsFirst ? std::array<ResizePass, 2>{std::move(rows), std::move(cols)}
                             : std::array<ResizePass, 2>{std::move(cols), std::move(rows)};
     return plan;
+}
+
+double heldFill(double fill, SampleType type) {
+    return withSampleType(type, [&](auto zero) {
+        using T = decltype(zero);
+        const T held = storeSample<T>(fill);
+        if constexpr (std::is_integral_v<T>) {
+            if (static_cast<double>(held) != fill) {
+                char text[32];
+                const auto end = std::to_chars(text, text + sizeof text, fill).ptr;
+                throw ToolError("the fill " + std::string(text, end) + " is not a value of " +
+                                std::string(sampleTypeName(type)) + " samples (a whole number from " +
+                                std::to_string(std::numeric_limits<T>::lowest()) + " to " +
+                                std::to_string(std::numeric_limits<T>::max()) + ")");
+            }
+        }
+        return static_cast<double>(held);
+    });
 }
 
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
@@ -300,9 +376,10 @@ Image resizeImage(const zuhost::Module& module, const Image& image, const Resize
     if (options.linear && isSigned(type) && !isFloat(type))
         throw ToolError("linear light needs unsigned integer or float samples, and the image has " +
                         std::string(sampleTypeName(type)) + " samples");
-    if (!usesDoublePath(image, options)) return resizeInClass(module, image, plan, pool);
+    const double fill = plan.fill != 0.0 ? heldFill(plan.fill, type) : 0.0;
+    if (!usesDoublePath(image, options)) return resizeInClass(module, image, plan, fill, pool);
     return withSampleType(type, [&](auto zero) {
-        return resizeInDouble<decltype(zero)>(module, image, plan, options.linear, pool);
+        return resizeInDouble<decltype(zero)>(module, image, plan, options.linear, fill, pool);
     });
 }
 

@@ -85,9 +85,19 @@ struct ResizePlan {
     ImageSize in;
     ImageSize out;
     std::array<ResizePass, 2> passes;  // in calling order
+    double fill = 0.0;                 // the constant border's fill, for tables that name a fill sample
 };
 
 ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
+
+// The fill of a constant border as samples of `type` hold it: an integer
+// type needs a whole number within its range (ToolError otherwise), float32
+// rounds to nearest. A pass whose tables name a fill sample (a non-zero fill)
+// resizes a copy of its input with that sample appended along the pass's
+// dimension, holding this value in every plane; on the double path it is
+// decoded and premultiplied like an image sample of the value, so an image
+// with alpha sees a fill of v in colour and alpha alike (0: transparent).
+double heldFill(double fill, SampleType type);
 
 bool hasAlpha(const Image& image) noexcept;
 // Whether resizeImage takes the double path for this image.
