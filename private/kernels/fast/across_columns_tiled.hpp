@@ -121,35 +121,9 @@ struct AcrossColumnsTiled {
         bool gather;
     };
 
-    // Splits samples from `first` on into at most `capacity` chunks; returns
-    // how many.
     static u64 plan(Chunk* chunks, u64 capacity, u64 first, const ResizeJob<T>& pass) noexcept {
-        const u64 taps = pass.taps;
-        u64 n = 0;
-        u64 j = first;
-        while (j < pass.outLength && n < capacity) {
-            u64 lo = ~u64{0};
-            u64 hi = 0;
-            tapSpan(pass.offsets + j * taps, taps, lo, hi);
-            if (hi > lo && hi - lo > tileRows) {
-                chunks[n++] = Chunk{j, 1, 0, 0, true};
-                ++j;
-                continue;
-            }
-            u64 end = j + 1;
-            while (end < pass.outLength && end - j < chunkSamples) {
-                u64 nextLo = lo;
-                u64 nextHi = hi;
-                tapSpan(pass.offsets + end * taps, taps, nextLo, nextHi);
-                if (nextHi > nextLo && nextHi - nextLo > tileRows) break;
-                lo = nextLo;
-                hi = nextHi;
-                ++end;
-            }
-            chunks[n++] = Chunk{j, end - j, lo, hi, false};
-            j = end;
-        }
-        return n;
+        return planChunks(chunks, capacity, first, pass.outLength, chunkSamples, tileRows,
+                          [&pass](u64 j, u64& lo, u64& hi) { tapSpan(pass.offsets + j * pass.taps, pass.taps, lo, hi); });
     }
 
     // Samples s .. s+count-1 of a chunk from its tile, their sums into the

@@ -50,33 +50,8 @@ struct AcrossPlanesTiled {
     }
 
     static u64 plan(Chunk* chunks, u64 capacity, u64 first, const ResizeJob<T>& pass) noexcept {
-        const u64 pixelsPerChunk = chunkElements / pass.rows;
-        u64 n = 0;
-        u64 j = first;
-        while (j < pass.outLength && n < capacity) {
-            u64 lo = ~u64{0};
-            u64 hi = 0;
-            pixelSpan(pass, j, lo, hi);
-            if (hi > lo && hi - lo > tileRows) {
-                chunks[n++] = Chunk{j, 1, 0, 0, true};
-                ++j;
-                continue;
-            }
-            u64 end = j + 1;
-            while (end < pass.outLength && end - j < pixelsPerChunk) {
-                u64 nextLo = lo;
-                u64 nextHi = hi;
-                pixelSpan(pass, end, nextLo, nextHi);
-                if (nextHi > nextLo && nextHi - nextLo > tileRows) break;
-                lo = nextLo;
-                hi = nextHi;
-                ++end;
-            }
-            // K = 0 leaves the span empty: nothing to fill.
-            chunks[n++] = hi > lo ? Chunk{j, end - j, lo, hi, false} : Chunk{j, end - j, 0, 0, false};
-            j = end;
-        }
-        return n;
+        return planChunks(chunks, capacity, first, pass.outLength, chunkElements / pass.rows, tileRows,
+                          [&pass](u64 j, u64& lo, u64& hi) { pixelSpan(pass, j, lo, hi); });
     }
 
     // Channels c0 .. c0+channels-1 of output pixels s .. s+pixels-1 of a

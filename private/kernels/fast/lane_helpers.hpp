@@ -60,3 +60,40 @@ void storeFirst(T* to, D sums, u64 count) noexcept {
 // Taps gathered at a time where no tile fits (row tails down rows, samples
 // whose taps spread over more than a tile across columns).
 inline constexpr u64 gatherTaps = 32;
+
+// The tiled strategies' plan, made once per call for all groups of columns or
+// planes (the tables are the same for every group): splits output samples
+// from `first` on into at most `capacity` chunks of at most `perChunk`
+// samples whose elements (spanOf(j, lo, hi) widens [lo, hi) by sample j's)
+// fit in a tile of `tileRows`; a sample that does not fit alone becomes a
+// gather chunk. Returns how many. K = 0 leaves a span empty, and its chunk
+// has nothing to fill.
+template <class Chunk, class SpanOf>
+u64 planChunks(Chunk* chunks, u64 capacity, u64 first, u64 outLength, u64 perChunk, u64 tileRows,
+               SpanOf spanOf) noexcept {
+    u64 n = 0;
+    u64 j = first;
+    while (j < outLength && n < capacity) {
+        u64 lo = ~u64{0};
+        u64 hi = 0;
+        spanOf(j, lo, hi);
+        if (hi > lo && hi - lo > tileRows) {
+            chunks[n++] = Chunk{j, 1, 0, 0, true};
+            ++j;
+            continue;
+        }
+        u64 end = j + 1;
+        while (end < outLength && end - j < perChunk) {
+            u64 nextLo = lo;
+            u64 nextHi = hi;
+            spanOf(end, nextLo, nextHi);
+            if (nextHi > nextLo && nextHi - nextLo > tileRows) break;
+            lo = nextLo;
+            hi = nextHi;
+            ++end;
+        }
+        chunks[n++] = hi > lo ? Chunk{j, end - j, lo, hi, false} : Chunk{j, end - j, 0, 0, false};
+        j = end;
+    }
+    return n;
+}
