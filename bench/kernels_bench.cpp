@@ -35,7 +35,7 @@
 #include "kernels/resample_dim1.hpp"
 #include "kernels/resample_dim2.hpp"
 #include "reference_resample.hpp"
-#include "resample_tables.hpp"
+#include "resample/resample_tables.hpp"
 
 namespace {
 

@@ -30,10 +30,10 @@
 #include <variant>
 #include <vector>
 
-#include "exif_orientation.hpp"
-#include "image_io.hpp"
-#include "orientation.hpp"
-#include "tool_error.hpp"
+#include "imagefile/exif_orientation.hpp"
+#include "imagefile/image_io.hpp"
+#include "imagefile/orientation.hpp"
+#include "runtime/tool_error.hpp"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <span>
 #include <vector>
 
-#include "npy_header.hpp"
-#include "npy_io.hpp"
-#include "tool_error.hpp"
+#include "npy/npy_header.hpp"
+#include "npy/npy_io.hpp"
+#include "runtime/tool_error.hpp"
 
 namespace {
 

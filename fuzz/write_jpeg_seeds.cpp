@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

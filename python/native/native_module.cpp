@@ -5,9 +5,9 @@
 // file only borrows buffers, runs the call without the GIL, and hands the
 // output's data to NumPy without a copy: the NumPy array keeps a capsule that
 // gives the block back to the host when the array goes.
-#include <resample_tables.hpp>
-#include <resize_pipeline.hpp>
-#include <tool_error.hpp>
+#include <resample/resample_tables.hpp>
+#include <resample/resize_pipeline.hpp>
+#include <runtime/tool_error.hpp>
 
 #include <zuhost/standin_host.hpp>
 

@@ -2,7 +2,7 @@
 #ifndef AXISWARP_TESTS_TOOL_ERROR_TEXT_HPP
 #define AXISWARP_TESTS_TOOL_ERROR_TEXT_HPP
 
-#include "tool_error.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "atomic_file.hpp"
+#include "runtime/atomic_file.hpp"
 #include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // content its produce wrote, however many threads share the work; a failing
 // decode is reported and nothing runs afterwards. Decoding through a pool
 // gives the samples of decoding alone.
-#include "band_pipeline.hpp"
-#include "image_io.hpp"
+#include "imagefile/band_pipeline.hpp"
+#include "imagefile/image_io.hpp"
 #include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>

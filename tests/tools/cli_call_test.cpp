@@ -1,5 +1,5 @@
 // End-to-end tests of `axiswarp call`: the built binary run in a scratch folder.
-#include "npy_io.hpp"
+#include "npy/npy_io.hpp"
 
 #include "cli_sandbox.hpp"
 #include "host_arrays.hpp"

@@ -7,8 +7,8 @@
 // several times what it needs for these small files, so a refusal that came
 // only after a huge allocation shows up as an out-of-memory message instead
 // of the expected one.
-#include "image_io.hpp"
-#include "npy_io.hpp"
+#include "imagefile/image_io.hpp"
+#include "npy/npy_io.hpp"
 
 #include "cli_sandbox.hpp"
 #include "skip_without_threads.hpp"

@@ -3,7 +3,7 @@
 // always arrives while an output file is open. Finished outputs must stay,
 // unfinished ones and their temporaries must leave nothing, and the status
 // must be 128 + the signal.
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 
 #include "cli_sandbox.hpp"
 #include "skip_without_threads.hpp"

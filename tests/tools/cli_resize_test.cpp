@@ -1,8 +1,8 @@
 // End-to-end tests of `axiswarp resize`, `tables` and `demo`: the built binary
 // run in a scratch folder.
-#include "image_io.hpp"
-#include "npy_io.hpp"
-#include "resample_tables.hpp"
+#include "imagefile/image_io.hpp"
+#include "npy/npy_io.hpp"
+#include "resample/resample_tables.hpp"
 
 #include "cli_sandbox.hpp"
 #include "host_arrays.hpp"

@@ -5,7 +5,7 @@
 // the resampling in between.
 //
 // Usage: image_copy_tool IN OUT [none|lzw|deflate]
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 
 #include <cstdio>
 #include <exception>

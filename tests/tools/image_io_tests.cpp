@@ -1,4 +1,4 @@
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 #include "scratch_folder.hpp"
 #include "tool_error_text.hpp"
 

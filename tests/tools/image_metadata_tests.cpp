@@ -1,8 +1,8 @@
 // ICC profiles and EXIF blocks through the PNG and JPEG codecs and the
 // dispatcher: kept byte for byte, carried from PNG to JPEG, reset when the
 // orientation is applied; broken ones never fail an image.
-#include "exif_orientation.hpp"
-#include "image_io.hpp"
+#include "imagefile/exif_orientation.hpp"
+#include "imagefile/image_io.hpp"
 
 #include <gtest/gtest.h>
 

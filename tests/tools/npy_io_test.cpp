@@ -1,4 +1,4 @@
-#include "npy_io.hpp"
+#include "npy/npy_io.hpp"
 
 #include "host_arrays.hpp"
 #include "scratch_folder.hpp"

@@ -1,9 +1,9 @@
 // Pages turned upright, checked against the orientation tag's definition in
 // words (where the stored first row and column appear), and the EXIF
 // orientation read and reset on hand-made blocks.
-#include "exif_orientation.hpp"
-#include "orientation.hpp"
-#include "tool_error.hpp"
+#include "imagefile/exif_orientation.hpp"
+#include "imagefile/orientation.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <gtest/gtest.h>
 

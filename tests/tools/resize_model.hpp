@@ -3,7 +3,7 @@
 #ifndef AXISWARP_TESTS_RESIZE_MODEL_HPP
 #define AXISWARP_TESTS_RESIZE_MODEL_HPP
 
-#include "resample_tables.hpp"
+#include "resample/resample_tables.hpp"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 // Whole-image resizing through the built module: sizes, pass order, exact
 // agreement with a plain double-precision model, constants and alpha.
-#include "resize_pipeline.hpp"
-#include "tool_error.hpp"
+#include "resample/resize_pipeline.hpp"
+#include "runtime/tool_error.hpp"
 
 #include "module_fixture.hpp"
 #include "resize_model.hpp"

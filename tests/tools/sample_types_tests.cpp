@@ -1,9 +1,9 @@
 // Resizing images of every sample type, and in linear light, against the
 // test's own plain model of the arithmetic.
-#include "image.hpp"
-#include "resize_pipeline.hpp"
-#include "srgb_transfer.hpp"
-#include "tool_error.hpp"
+#include "image/image.hpp"
+#include "resample/resize_pipeline.hpp"
+#include "resample/srgb_transfer.hpp"
+#include "runtime/tool_error.hpp"
 
 #include "module_fixture.hpp"
 #include "resize_model.hpp"

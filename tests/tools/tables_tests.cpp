@@ -1,5 +1,5 @@
-#include "resample_tables.hpp"
-#include "tool_error.hpp"
+#include "resample/resample_tables.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The TIFF codec: round trips of every sample type, channel count and
 // compression; metadata; alpha stored premultiplied; and hand-made hostile
 // files, each refused with a message naming the file.
-#include "image_io.hpp"
-#include "tiff_codec.hpp"
+#include "imagefile/image_io.hpp"
+#include "imagefile/tiff_codec.hpp"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

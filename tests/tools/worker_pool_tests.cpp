@@ -1,6 +1,6 @@
 // The pool runs every task exactly once, nested runs included, on any number
 // of threads, and reports the failure of the lowest-numbered task.
-#include "worker_pool.hpp"
+#include "runtime/worker_pool.hpp"
 #include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>

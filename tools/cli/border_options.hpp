@@ -2,8 +2,8 @@
 #ifndef AXISWARP_CLI_BORDER_OPTIONS_HPP
 #define AXISWARP_CLI_BORDER_OPTIONS_HPP
 
-#include "resample_tables.hpp"
-#include "tool_error.hpp"
+#include "resample/resample_tables.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <CLI/CLI.hpp>
 

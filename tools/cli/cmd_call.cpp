@@ -2,11 +2,11 @@
 //
 // Inputs are passed as given, however many, so that the module's own argument
 // checks can be exercised from the command line.
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
-#include "atomic_file.hpp"
-#include "npy_io.hpp"
-#include "tool_error.hpp"
+#include "runtime/atomic_file.hpp"
+#include "npy/npy_io.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <zuhost/standin_host.hpp>
 

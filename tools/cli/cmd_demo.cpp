@@ -1,13 +1,13 @@
 // axiswarp demo: resize a built-in test chart with every kernel and write the
 // results and a labelled contact sheet, with no input files at all.
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
-#include "contact_sheet.hpp"
-#include "image_io.hpp"
-#include "resample_tables.hpp"
-#include "resize_pipeline.hpp"
-#include "test_chart.hpp"
-#include "tool_error.hpp"
+#include "demo/contact_sheet.hpp"
+#include "imagefile/image_io.hpp"
+#include "resample/resample_tables.hpp"
+#include "resample/resize_pipeline.hpp"
+#include "demo/test_chart.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <zuhost/standin_host.hpp>
 

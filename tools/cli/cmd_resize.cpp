@@ -1,16 +1,16 @@
 // axiswarp resize: resize PNG, JPEG and TIFF files with two module calls per
 // page, several files in parallel.
-#include "commands.hpp"
-#include "border_options.hpp"
-#include "option_checks.hpp"
+#include "cli/commands.hpp"
+#include "cli/border_options.hpp"
+#include "cli/option_checks.hpp"
 
-#include "atomic_file.hpp"
-#include "icc_profile.hpp"
-#include "image_io.hpp"
-#include "resample_tables.hpp"
-#include "resize_pipeline.hpp"
-#include "tool_error.hpp"
-#include "worker_pool.hpp"
+#include "runtime/atomic_file.hpp"
+#include "imagefile/icc_profile.hpp"
+#include "imagefile/image_io.hpp"
+#include "resample/resample_tables.hpp"
+#include "resample/resize_pipeline.hpp"
+#include "runtime/tool_error.hpp"
+#include "runtime/worker_pool.hpp"
 
 #include <zuhost/standin_host.hpp>
 

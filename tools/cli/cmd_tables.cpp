@@ -1,15 +1,15 @@
 // axiswarp tables: write the weight and index tables for one resize as .npy
 // files, ready to pass to the module with 'axiswarp call'.
-#include "commands.hpp"
-#include "border_options.hpp"
-#include "option_checks.hpp"
+#include "cli/commands.hpp"
+#include "cli/border_options.hpp"
+#include "cli/option_checks.hpp"
 
-#include "atomic_file.hpp"
-#include "npy_io.hpp"
-#include "resample_tables.hpp"
-#include "table_arrays.hpp"
-#include "resize_pipeline.hpp"
-#include "tool_error.hpp"
+#include "runtime/atomic_file.hpp"
+#include "npy/npy_io.hpp"
+#include "resample/resample_tables.hpp"
+#include "resample/table_arrays.hpp"
+#include "resample/resize_pipeline.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <zuhost/standin_host.hpp>
 

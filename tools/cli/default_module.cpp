@@ -1,4 +1,4 @@
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
 #include <system_error>
 

@@ -1,8 +1,8 @@
 // axiswarp: the command-line face of the axisWarpKernel module.
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
-#include "interrupt_cleanup.hpp"
-#include "tool_error.hpp"
+#include "runtime/interrupt_cleanup.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <exception>
 #include <iostream>

@@ -1,5 +1,5 @@
 // What `axiswarp --version` prints.
-#include "commands.hpp"
+#include "cli/commands.hpp"
 
 #include "kernels/kernel_select.hpp"
 

@@ -1,4 +1,4 @@
-#include "bitmap_font.hpp"
+#include "demo/bitmap_font.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 #ifndef AXISWARP_TOOLS_BITMAP_FONT_HPP
 #define AXISWARP_TOOLS_BITMAP_FONT_HPP
 
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 
 #include <array>
 #include <cstdint>

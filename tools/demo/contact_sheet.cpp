@@ -1,7 +1,7 @@
-#include "contact_sheet.hpp"
+#include "demo/contact_sheet.hpp"
 
-#include "bitmap_font.hpp"
-#include "tool_error.hpp"
+#include "demo/bitmap_font.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <algorithm>
 #include <array>

@@ -4,8 +4,8 @@
 #ifndef AXISWARP_TOOLS_CONTACT_SHEET_HPP
 #define AXISWARP_TOOLS_CONTACT_SHEET_HPP
 
-#include "image_io.hpp"
-#include "test_chart.hpp"
+#include "imagefile/image_io.hpp"
+#include "demo/test_chart.hpp"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "test_chart.hpp"
+#include "demo/test_chart.hpp"
 
-#include "bitmap_font.hpp"
-#include "tool_error.hpp"
+#include "demo/bitmap_font.hpp"
+#include "runtime/tool_error.hpp"
 
 #include <algorithm>
 #include <array>

@@ -13,7 +13,7 @@
 #ifndef AXISWARP_TOOLS_TEST_CHART_HPP
 #define AXISWARP_TOOLS_TEST_CHART_HPP
 
-#include "image_io.hpp"
+#include "imagefile/image_io.hpp"
 
 #include <cstdint>
 

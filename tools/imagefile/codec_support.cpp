@@ -1,0 +1,67 @@
+#include "imagefile/codec_support.hpp"
+
+#include "imagefile/jpeg_codec.hpp"
+#include "imagefile/png_codec.hpp"
+#include "imagefile/tiff_codec.hpp"
+
+#include <limits>
+
+namespace axiswarp::tools {
+
+void failCodec(std::string_view name, const std::string& problem) {
+    throw ToolError(std::string(name) + ": " + problem);
+}
+
+void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
+                     const ImageReadOptions& options) {
+    if (width == 0 || height == 0)
+        failCodec(name, "the image has a zero extent (" + std::to_string(width) + "x" +
+                       std::to_string(height) + ")");
+    // width and height are below 2^32 each, so the product cannot wrap.
+    const std::uint64_t pixels = width * height;
+    if (pixels > options.maxPixels)
+        throw LimitError(LimitError::Kind::imagePixels,
+                         std::string(name) + ": the image is " + std::to_string(width) + "x" +
+                             std::to_string(height) + " = " + std::to_string(pixels) +
+                             " pixels, more than the limit of " + std::to_string(options.maxPixels));
+}
+
+// Size of an interleaved buffer of `rowBytes` by `height`, refused when it
+// does not fit memory arithmetic.
+std::size_t bufferBytes(std::string_view name, std::uint64_t rowBytes, std::uint64_t height) {
+    if (rowBytes != 0 && height > std::numeric_limits<std::size_t>::max() / rowBytes)
+        failCodec(name, "the image is too large to hold in memory");
+    return static_cast<std::size_t>(rowBytes * height);
+}
+
+
+void validateForEncoding(const Image& image, std::string_view name) {
+    if (image.width == 0 || image.height == 0)
+        failCodec(name, "cannot write an image with a zero extent");
+    if (image.channels < 1 || image.channels > 4)
+        failCodec(name, "cannot write an image with " + std::to_string(image.channels) +
+                            " channels (1 to 4 are supported)");
+    if (image.empty()) failCodec(name, "the image holds no samples");
+    if (image.sampleType() != SampleType::uint8 && image.sampleType() != SampleType::uint16)
+        failCodec(name, "cannot write " + std::string(sampleTypeName(image.sampleType())) +
+                            " samples: this format stores 8- or 16-bit unsigned integers");
+}
+
+std::string contentHint(std::span<const std::byte> bytes) {
+    if (looksLikePng(bytes)) return " (its content is PNG)";
+    if (looksLikeJpeg(bytes)) return " (its content is JPEG)";
+    if (looksLikeTiff(bytes)) return " (its content is TIFF)";
+    return "";
+}
+
+void storeBand(Image& image, const unsigned char* band, std::size_t rowBytes, std::uint32_t first,
+               std::uint32_t count) {
+    const PlaneGeometry g = geometryOf(image);
+    image.visitSamples([&](auto samples) {
+        using T = typename decltype(samples)::value_type;
+        bandToPlanes(reinterpret_cast<const T*>(band), rowBytes / sizeof(T), first, count, g,
+                     samples.data());
+    });
+}
+
+}  // namespace axiswarp::tools
