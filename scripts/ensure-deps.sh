@@ -14,7 +14,9 @@ python_install=(python3-setuptools python3-wheel python3-build python3-pip pytho
 for group in "$@"; do
   case "$group" in
     build) wanted+=("${python_build[@]}") ;;
-    demo) wanted+=(python3) ;;
+    # The demo builds no test, but configuring the tree finds GoogleTest, as
+    # the same build/ folder serves `make test`.
+    demo) wanted+=(python3 googletest libgtest-dev libgmock-dev) ;;
     test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}" "${python_install[@]}") ;;
     bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage python3-scipy libvips-tools imagemagick) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
