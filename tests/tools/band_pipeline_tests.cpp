@@ -4,6 +4,7 @@
 // gives the samples of decoding alone.
 #include "imagefile/band_pipeline.hpp"
 #include "imagefile/image_io.hpp"
+#include "imagefile/planar_layout.hpp"
 #include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
@@ -86,9 +87,10 @@ TEST(BandPipeline, AFailingProduceIsRethrownAndStopsTheBands) {
 
 TEST(BandPipeline, DecodingWithAPoolGivesTheSamplesOfDecodingAlone) {
     AXISWARP_SKIP_WITHOUT_THREADS();
-    Image original = Image::allocate(37, 301, 3, 8);  // 301 rows: five bands, the last short
+    constexpr std::uint32_t height = 4 * kBandRows + 45;  // five bands, the last short
+    Image original = Image::allocate(37, height, 3, 8);
     auto samples = original.samples8();
-    for (std::size_t e = 0; e < samples.size(); ++e) samples[e] = static_cast<std::uint8_t>(e * 37 + e / 301);
+    for (std::size_t e = 0; e < samples.size(); ++e) samples[e] = static_cast<std::uint8_t>(e * 37 + e / height);
     const std::vector<std::byte> png = encodePng(original, "p.png");
     const std::vector<std::byte> jpg = encodeJpeg(original, "j.jpg");
     for (const unsigned threads : {2u, 3u}) {

@@ -1,4 +1,5 @@
 #include "imagefile/image_io.hpp"
+#include "imagefile/planar_layout.hpp"
 #include "scratch_folder.hpp"
 #include "tool_error_text.hpp"
 
@@ -63,10 +64,10 @@ TEST(ImageLayout, SamplesAreColumnMajorRowsColumnsChannels) {
 TEST(Png, RoundTripsEveryColourTypeAtBothDepths) {
     for (int depth : {8, 16})
         for (std::uint32_t c = 1; c <= 4; ++c) {
-            const Image img = pattern(13, 70, c, depth);  // 70 rows: two bands
+            const Image img = pattern(13, kBandRows + 6, c, depth);  // two bands
             const Image back = decodePng(encodePng(img, "t.png"), "t.png");
             EXPECT_EQ(back.width, 13u);
-            EXPECT_EQ(back.height, 70u);
+            EXPECT_EQ(back.height, kBandRows + 6);
             EXPECT_EQ(back.channels, c);
             EXPECT_EQ(back.bitDepth(), depth);
             EXPECT_TRUE(back == img) << "depth " << depth << " channels " << c;
@@ -83,7 +84,7 @@ TEST(Png, PixelsMeetAnIndependentCodecInTheHostLayout) {
     struct Size {
         unsigned w, h;
     };
-    for (const Size size : {Size{3, 2}, Size{17, 65}, Size{35, 130}, Size{16, 64}}) {
+    for (const Size size : {Size{3, 2}, Size{17, kBandRows + 1}, Size{35, 2 * kBandRows + 2}, Size{16, kBandRows}}) {
         for (std::uint32_t c = 1; c <= 4; ++c) {
             SCOPED_TRACE(std::to_string(size.w) + "x" + std::to_string(size.h) + " C=" + std::to_string(c));
             const std::size_t rowBytes = std::size_t{size.w} * c;

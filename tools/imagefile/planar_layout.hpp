@@ -20,7 +20,14 @@ namespace axiswarp::tools {
 
 // Rows per band the codecs decode or encode at a time: a multiple of the
 // cache line in samples, so that a band fills whole lines of each plane.
-inline constexpr std::uint32_t kBandRows = 64;
+// Each column of a plane lies on a page of its own once the image is taller
+// than about 4 KiB of samples, so a band writes (or reads) its rows to every
+// column's page in turn: with 4 KiB pages, the address translations of those
+// pages, not the copying, set the cost. 256 rows make each visit to a page
+// four times as long as 64 did, and took a fifth off the user time of
+// shrinking a 6000x5232 JPEG (docs/performance.md); a band of an RGB row of
+// 6000 pixels is then 4.6 MB.
+inline constexpr std::uint32_t kBandRows = 256;
 inline constexpr std::uint32_t kTileColumns = 16;
 
 struct PlaneGeometry {
