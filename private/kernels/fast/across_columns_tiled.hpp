@@ -67,8 +67,10 @@ struct AcrossColumnsTiled {
     }
 
     // One output sample for every column of the group, straight from the
-    // source, for taps that do not fit in a tile.
-    static void gatherSample(double* sums, const Group& group, const double* w, const u64* o, u64 taps) noexcept {
+    // source, for taps that do not fit in a tile; each tap reads element
+    // o[t] + shift of a column (AcrossPlanesTiled shifts by the channel).
+    static void gatherSample(double* sums, const Group& group, const double* w, const u64* o, u64 taps,
+                             u64 shift = 0) noexcept {
         alignas(64) double gathered[gatherTaps * groupColumns];
         D acc[vectorsPerRow];
         for (u64 u = 0; u < vectorsPerRow; ++u) acc[u] = Vec::zero();
@@ -76,7 +78,7 @@ struct AcrossColumnsTiled {
             const u64 n = minU(gatherTaps, taps - t0);
             for (u64 t = 0; t < n; ++t) {
                 for (u64 u = 0; u < vectorsPerRow; ++u) {
-                    Vec::store(gathered + (t * groupColumns + u * W), loadRow(group, u * W, o[t0 + t]));
+                    Vec::store(gathered + (t * groupColumns + u * W), loadRow(group, u * W, o[t0 + t] + shift));
                 }
             }
             for (u64 t = 0; t < n; ++t) {

@@ -120,28 +120,10 @@ struct AcrossPlanesTiled {
     // Every channel of one output pixel for every plane of the group,
     // straight from the source, for taps that do not fit in a tile.
     static void gatherPixel(double* sums, const Group& group, const ResizeJob<T>& pass, u64 j) noexcept {
-        alignas(64) double gathered[gatherTaps * groupPlanes];
         const u64 taps = pass.taps;
-        const double* w = pass.weights + j * taps;
-        const u64* o = pass.offsets + j * taps;
         for (u64 c = 0; c < pass.rows; ++c) {
-            D acc[vectorsPerRow];
-            for (u64 u = 0; u < vectorsPerRow; ++u) acc[u] = Vec::zero();
-            for (u64 t0 = 0; t0 < taps; t0 += gatherTaps) {
-                const u64 n = minU(gatherTaps, taps - t0);
-                for (u64 t = 0; t < n; ++t) {
-                    for (u64 u = 0; u < vectorsPerRow; ++u) {
-                        Vec::store(gathered + (t * groupPlanes + u * W), Columns::loadRow(group, u * W, o[t0 + t] + c));
-                    }
-                }
-                for (u64 t = 0; t < n; ++t) {
-                    const D weight = Vec::broadcast(w[t0 + t]);
-                    for (u64 u = 0; u < vectorsPerRow; ++u) {
-                        acc[u] = Vec::add(acc[u], Vec::mul(Vec::load(gathered + (t * groupPlanes + u * W)), weight));
-                    }
-                }
-            }
-            for (u64 u = 0; u < vectorsPerRow; ++u) Vec::store(sums + (c * groupPlanes + u * W), acc[u]);
+            Columns::gatherSample(sums + c * groupPlanes, group, pass.weights + j * taps, pass.offsets + j * taps,
+                                  taps, c);
         }
     }
 
