@@ -16,6 +16,11 @@ block by block (``from_zarr``, ``from_array``), the stored array itself: the
 task then reads its window one stored chunk at a time, and no input chunk is
 ever held for a neighbour's sake. No slice and no intermediate pass is a
 task result of its own, so nothing waits in the scheduler to be joined.
+A window assembled from several pieces is a host block, like the passes'
+results: freed blocks wait in the host's cache for the next task, so a
+worker process (whose malloc, under Dask's MALLOC_TRIM_THRESHOLD_, maps
+every block above 128 KiB afresh and returns it at once) does not pay the
+kernel to fault in and clear a new window for every task.
 """
 
 from __future__ import annotations
@@ -28,7 +33,7 @@ from dask.base import tokenize
 from dask.highlevelgraph import HighLevelGraph
 
 from . import _fill, _resize
-from ._call import check_dtype
+from ._call import check_dtype, host_empty
 
 
 def _output_chunks(n: int, length: int, input_chunks) -> tuple[int, ...]:
@@ -99,7 +104,7 @@ def _assemble(shape, dtype, pieces):
     # Pieces (array, offsets) into one window; one piece is the window itself.
     if len(pieces) == 1:
         return pieces[0][0]
-    window = np.empty(shape, dtype=dtype)
+    window = host_empty(shape, dtype)
     for piece, offsets in pieces:
         window[tuple(slice(o, o + n) for o, n in zip(offsets, piece.shape))] = piece
     return window
@@ -136,7 +141,7 @@ def _chunk_task(sources, stored, spans, blocks, dtype, passes, pre, post):
     if stored and len(places) > 1:
         # Each piece goes into the window as soon as it is read.
         reader, source = sources
-        window = np.empty(window_shape, dtype=dtype)
+        window = host_empty(window_shape, dtype)
         for cut, offsets in places:
             piece = reader(source, cut)
             window[tuple(slice(o, o + n) for o, n in zip(offsets, piece.shape))] = piece
