@@ -127,6 +127,10 @@ def _places(spans, blocks, stored):
     return places
 
 
+def _pass_entry(axis, weights, indices, fill):
+    return axis, weights, indices, fill
+
+
 def _chunk_task(sources, stored, spans, blocks, dtype, passes, pre, post):
     """One output chunk: its input window, then every pass on it, each with
     its columns of the tables rebased to the window, appending the fill
@@ -220,9 +224,16 @@ def _resize_chunks(x, passes, out_chunks, *, whole=(), pre=None, post=None, dtyp
         # Keys in the list are replaced by their values: the input chunks,
         # or the stored array, which every chunk's task shares.
         sources = list(readers.pop()) if stored else keys
-        chunk_passes = [windows[a][index[a]][3] for a, _, _, _ in passes]
+        # Each pass's columns are one key of their own, shared by every task
+        # of the same output chunk along that axis: a task carries only keys,
+        # so a graph sent to a worker process carries each column once.
+        chunk_passes = [(name + "-tables", a, index[a]) for a, _, _, _ in passes]
         layer[(name, *index)] = (_chunk_task, sources, stored, [(lo, hi) for lo, hi, _ in spans], block_bounds,
                                  x.dtype, chunk_passes, pre, post)
+
+    for axis, per_chunk in windows.items():
+        for k, (_, _, _, entry) in enumerate(per_chunk):
+            layer[(name + "-tables", axis, k)] = (_pass_entry, *entry)
 
     chunks = []
     for axis in range(x.ndim):
