@@ -53,8 +53,12 @@ constexpr std::uint64_t kPage = 4096;
 // fraction smaller: a loop of equal calls asks for equal sizes, and a block
 // much larger than the request would hold memory its next user needs.
 constexpr std::uint64_t kSlackDivisor = 8;
-// At most this many blocks wait: the search is linear.
-constexpr std::size_t kMaxCachedBlocks = 64;
+// At most this many blocks wait: the search is linear, a few hundred
+// comparisons against a request of 128 KiB or more. A Dask computation
+// persists one block per output chunk and frees them all at once (144 of
+// 1 MiB for 12000^2 float32 halved in 1024^2 chunks); with room for only 64
+// the rest went back and were faulted in afresh by the next computation.
+constexpr std::size_t kMaxCachedBlocks = 256;
 
 constexpr std::uint64_t kUnset = std::numeric_limits<std::uint64_t>::max();
 

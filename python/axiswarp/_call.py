@@ -225,6 +225,22 @@ def call(*args, out=None):
     return target
 
 
+def host_empty(shape, dtype, order: str = "C") -> np.ndarray:
+    """An uninitialised array whose memory is a host data block (see ``_native.host_bytes``).
+
+    For the package's own large temporaries: a freed block waits in the
+    host's cache, so the next temporary of about the same size finds its
+    pages already faulted in, whatever malloc's settings in the process.
+    """
+    dtype = np.dtype(dtype)
+    shape = tuple(int(n) for n in shape)
+    count = 1
+    for n in shape:
+        count *= n
+    block = _native.host_bytes(count * dtype.itemsize)
+    return block[:count * dtype.itemsize].view(dtype).reshape(shape, order=order)
+
+
 def live_counts() -> tuple[int, int, int]:
     """The host's live arrays, scratch blocks and handed-over data blocks (for tests)."""
     return _native.live_counts()

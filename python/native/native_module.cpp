@@ -61,6 +61,19 @@ py::array adoptBlock(void* block, const py::dtype& dtype, const std::vector<py::
     return py::array(dtype, shape, fortranStrides(shape, dtype.itemsize()), block, owner);
 }
 
+// `bytes` uninitialised bytes (at least one) in a host data block, as a
+// one-dimensional uint8 array that gives the block back when it goes. Large
+// blocks come from the host's cache of freed ones, whose pages are already
+// faulted in: the package's own temporaries (a Dask task's input window)
+// then cost no fresh pages, even in a process whose malloc maps every block
+// above 128 KiB afresh (Dask's worker processes set MALLOC_TRIM_THRESHOLD_).
+py::array hostBytes(py::ssize_t bytes) {
+    if (bytes < 0) throw tools::ToolError("a block of " + std::to_string(bytes) + " bytes cannot be made");
+    const std::uint64_t length = bytes == 0 ? 1 : static_cast<std::uint64_t>(bytes);
+    zuhost::HandedData data = zuhost::handOverData(zuhost::createArray(zuUint8Class, {length, 1}));
+    return adoptBlock(data.realData, py::dtype::of<std::uint8_t>(), {static_cast<py::ssize_t>(length)});
+}
+
 // A NumPy array that owns a vector moved out of a C++ result.
 template <class T>
 py::array adoptVector(std::vector<T>&& values, const std::vector<py::ssize_t>& shape) {
@@ -260,6 +273,8 @@ PYBIND11_MODULE(_native, m) {
              },
              py::arg("array"), py::arg("rows"), py::arg("cols"), py::arg("kernel"), py::arg("antialias"),
              py::arg("border"), py::arg("precise"), py::arg("linear"), py::arg("fill") = 0.0);
+
+    m.def("host_bytes", &hostBytes, py::arg("bytes"));
 
     m.def("module_file_name", [] { return std::string(AXISWARP_MODULE_FILE_NAME); });
 

@@ -137,10 +137,40 @@ def test_each_output_chunk_is_one_task_that_reads_its_own_window():
         lazy = adask.resize(x, (30, 23), kernel="lanczos3", chunks=(8, 6))
         graph = lazy.__dask_optimize__(lazy.__dask_graph__(), lazy.__dask_keys__())
         outputs = [k for k in graph if isinstance(k, tuple) and k[0] == lazy.name]
-        others = [k for k in graph if not (isinstance(k, tuple) and k[0] == lazy.name)]
+        tables = [k for k in graph if isinstance(k, tuple) and k[0] == lazy.name + "-tables"]
+        others = [k for k in graph if k not in outputs and k not in tables]
         assert len(outputs) == math.prod(lazy.numblocks)
+        # One entry of table columns per output chunk along each resized
+        # axis, which the tasks name by key instead of each carrying a copy.
+        assert len(tables) == lazy.numblocks[0] + lazy.numblocks[1]
+        assert not any(isinstance(v, np.ndarray) for k in outputs for v in _leaves(graph[k]))
         if x.name.startswith("from-zarr"):
             assert len(others) == 1  # the stored array
         else:
             assert set(others) <= set(x.__dask_graph__())  # the input's own tasks, nothing between
         assert lazy.compute(scheduler="threads").tobytes() == expected.tobytes()
+
+
+def _leaves(value):
+    if isinstance(value, (tuple, list)):
+        for item in value:
+            yield from _leaves(item)
+    else:
+        yield value
+
+
+@pytest.mark.parametrize("shape,dtype,order", [((300, 500), np.float32, "C"), ((7, 5, 3), np.uint16, "F"),
+                                                ((0, 4), np.float64, "C")])
+def test_host_empty_gives_a_writable_host_block_of_the_shape(shape, dtype, order):
+    from axiswarp._call import host_empty
+    before = axiswarp.live_counts()
+    a = host_empty(shape, dtype, order)
+    assert (a.shape, a.dtype) == (shape, np.dtype(dtype))
+    assert a.flags.c_contiguous if order == "C" else a.flags.f_contiguous
+    assert a.flags.writeable and a.ctypes.data % 16 == 0
+    assert axiswarp.live_counts()[2] == before[2] + 1  # a handed-over host block, until the array goes
+    values = np.arange(a.size, dtype=dtype).reshape(shape, order=order)
+    a[...] = values
+    assert np.array_equal(a, values)
+    del a
+    assert axiswarp.live_counts() == before
