@@ -176,6 +176,12 @@ void evictBeyond(Cache& c, std::uint64_t bound) noexcept {
 void* acquireLarge(std::uint64_t bytes) noexcept {
     if (bytes > std::numeric_limits<std::uint64_t>::max() - kLargeOffset - kPage) return nullptr;
     const std::uint64_t mapped = (kLargeOffset + bytes + kPage - 1) / kPage * kPage;
+    // The mapping's length is a size_t: on a 32-bit target a length of 4 GiB
+    // or more would be cut to its low bits and map a block far smaller than
+    // asked for.
+    if constexpr (sizeof(std::size_t) < sizeof(std::uint64_t)) {
+        if (mapped > std::numeric_limits<std::size_t>::max()) return nullptr;
+    }
     Cache& c = cache();
     Header* header = nullptr;
     {
