@@ -1,6 +1,7 @@
 #include "resample/resize_pipeline.hpp"
 
-#include "resample/srgb_transfer.hpp"
+#include "resample/double_samples.hpp"
+#include "resample/module_calls.hpp"
 #include "resample/table_arrays.hpp"
 #include "runtime/tool_error.hpp"
 
@@ -21,28 +22,6 @@ constexpr std::uint64_t kMaxLength = (std::uint64_t{1} << 31) - 1;  // PNG's own
 
 std::string sizeText(std::uint64_t width, std::uint64_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
-}
-
-std::vector<std::uint64_t> hostExtents(std::uint64_t rows, std::uint64_t cols,
-                                       std::uint64_t channels) {
-    // The host drops trailing singleton extents beyond the second.
-    if (channels == 1) return {rows, cols};
-    return {rows, cols, channels};
-}
-
-zuhost::ArrayPtr checkedOutput(zuhost::CallOutcome outcome, const zuArray& input,
-                               const std::vector<std::uint64_t>& expected) {
-    if (outcome.failed) throw zuhost::HostError(outcome.identifier, outcome.message);
-    if (!outcome.output)
-        throw zuhost::HostError("", "the module returned without setting its first output");
-    const zuArray& output = *outcome.output;
-    if (output.classID() != input.classID() || output.isComplex() ||
-        zuhost::extents(output) != expected) {
-        throw zuhost::HostError("", std::string("the module returned a ") +
-                                      zuhost::className(output.classID()) +
-                                      " array of the wrong class or shape");
-    }
-    return std::move(outcome.output);
 }
 
 // One part of a split pass: the module reads `source` (a view of part of the
@@ -161,14 +140,8 @@ zuhost::ArrayPtr callPass(const zuhost::Module& module, const zuArray& passInput
         const zuhost::ArrayPtr in = zuhost::createArray(classID, {part.rows, part.cols}, view);
         const std::uint64_t partRows = pass.dim == 1 ? pass.tables.outLength : part.rows;
         const std::uint64_t partCols = pass.dim == 1 ? part.cols : part.outCount;
-        const zuhost::OutputPlacement placement{target + part.targetElement * element, nullptr,
-                                                partRows * partCols * element};
-        const zuArray* args[] = {in.get(), tables.weights.get(), tables.indices.get(), dim.get()};
-        const zuhost::ArrayPtr out =
-            checkedOutput(module.call(args, placement), *in, hostExtents(partRows, partCols, 1));
-        // A module that made its output elsewhere has not written the part.
-        if (out->realData != placement.real)
-            throw zuhost::HostError("", "the module did not create its output where the host placed it");
+        callInPlace(module, *in, *tables.weights, *tables.indices, *dim, hostExtents(partRows, partCols, 1),
+                    target + part.targetElement * element);
     });
     return result;
 }
@@ -188,30 +161,6 @@ Image resizeInClass(const zuhost::Module& module, const Image& image, const Resi
     return Image::adopt(std::move(array));
 }
 
-// The samples of one plane into doubles: as they are, or in linear light.
-template <class T>
-void planeToDouble(const T* samples, std::uint64_t count, bool linear, double* out) {
-    if (!linear) {
-        for (std::uint64_t p = 0; p < count; ++p) out[p] = static_cast<double>(samples[p]);
-        return;
-    }
-    if constexpr (sizeof(T) <= 2 && std::is_unsigned_v<T>) {
-        const std::vector<double>& table = srgbDecodingTable<T>();
-        for (std::uint64_t p = 0; p < count; ++p) out[p] = table[samples[p]];
-    } else {
-        const double scale = nominalMax(sampleTypeFor<T>());
-        for (std::uint64_t p = 0; p < count; ++p)
-            out[p] = srgbToLinear(static_cast<double>(samples[p]) / scale);
-    }
-}
-
-// One finished double into the output type, from linear light if asked.
-template <class T>
-T storeResult(double value, bool linear) {
-    if (linear) value = linearToSrgb(value) * nominalMax(sampleTypeFor<T>());
-    return storeSample<T>(value);
-}
-
 template <class T>
 Image resizeInDouble(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
                      bool linear, double fill, WorkerPool* pool) {
@@ -227,7 +176,10 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
     const std::uint64_t plane = std::uint64_t{image.height} * image.width;
     for (std::uint64_t k = 0; k < channels; ++k) {
         // Alpha is a coverage, never a light level: it is not decoded.
-        planeToDouble(samples.data() + k * plane, plane, linear && k < colourPlanes, data + k * plane);
+        const SampleDecoder<T> decode(linear && k < colourPlanes);
+        const T* from = samples.data() + k * plane;
+        double* to = data + k * plane;
+        for (std::uint64_t p = 0; p < plane; ++p) to[p] = decode(from[p]);
     }
     if (alpha) {
         // For samples of up to 16 bits both factors are integers below 2^16
@@ -237,15 +189,8 @@ Image resizeInDouble(const zuhost::Module& module, const Image& image, const Res
         for (std::uint64_t k = 0; k < colourPlanes; ++k)
             for (std::uint64_t p = 0; p < plane; ++p) data[k * plane + p] *= static_cast<double>(a[p]);
     }
-
-    // The fill sample goes the way of an image sample of value `fill`:
-    // decoded for linear light, premultiplied by an alpha of `fill`.
-    std::vector<double> planeFill(channels);
-    const T fillSample = static_cast<T>(fill);  // exact: a value of T
-    for (std::uint64_t k = 0; k < channels; ++k) {
-        planeToDouble(&fillSample, 1, linear && k < colourPlanes, &planeFill[k]);
-        if (alpha && k < colourPlanes) planeFill[k] *= static_cast<double>(fillSample);
-    }
+    const std::vector<double> planeFill =
+        doubleFill<T>(static_cast<T>(fill), image.channels, alpha, linear);  // exact: a value of T
 
     std::uint64_t rows = image.height;
     std::uint64_t cols = image.width;
@@ -361,9 +306,13 @@ double heldFill(double fill, SampleType type) {
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
 
 bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept {
-    if (options.linear || hasAlpha(image)) return true;
+    return usesDoublePath(image.sampleType(), image.channels, options);
+}
+
+bool usesDoublePath(SampleType type, std::uint32_t channels, const ResampleOptions& options) noexcept {
+    if (options.linear || channels == 2 || channels == 4) return true;
     // A double image's own class path already is the double path.
-    return options.precise && image.sampleType() != SampleType::float64;
+    return options.precise && type != SampleType::float64;
 }
 
 Image resizeImage(const zuhost::Module& module, const Image& image, const ResizePlan& plan,

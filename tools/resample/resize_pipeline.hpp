@@ -102,6 +102,8 @@ double heldFill(double fill, SampleType type);
 bool hasAlpha(const Image& image) noexcept;
 // Whether resizeImage takes the double path for this image.
 bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept;
+// The same for an image of `channels` samples of `type`.
+bool usesDoublePath(SampleType type, std::uint32_t channels, const ResampleOptions& options) noexcept;
 
 // Runs the plan on the image. Throws zuhost::HostError for a module failure
 // (or a result of the wrong class or shape, with an empty identifier),
