@@ -34,11 +34,19 @@ StoredPlan storedPlan(const ResizePlan& upright, std::uint32_t storedWidth, std:
     const Tables& widthTables = first.dim == 1 ? second.tables : first.tables;
     const Tables& rowTables = plan.swap ? widthTables : heightTables;
     const Tables& colTables = plan.swap ? heightTables : widthTables;
-    plan.rowTables = plan.flipRows ? reversedTables(rowTables, storedHeight) : rowTables;
-    plan.colTables = plan.flipCols ? reversedTables(colTables, storedWidth) : colTables;
+    plan.rowTables = &rowTables;
+    plan.colTables = &colTables;
+    if (plan.flipRows) {
+        plan.reversedRows = std::make_unique<const Tables>(reversedTables(rowTables, storedHeight));
+        plan.rowTables = plan.reversedRows.get();
+    }
+    if (plan.flipCols) {
+        plan.reversedCols = std::make_unique<const Tables>(reversedTables(colTables, storedWidth));
+        plan.colTables = plan.reversedCols.get();
+    }
     plan.rowsFirst = (first.dim == 1) != plan.swap;
-    plan.outWidth = static_cast<std::uint32_t>(plan.colTables.outLength);
-    plan.outHeight = static_cast<std::uint32_t>(plan.rowTables.outLength);
+    plan.outWidth = static_cast<std::uint32_t>(plan.colTables->outLength);
+    plan.outHeight = static_cast<std::uint32_t>(plan.rowTables->outLength);
     return plan;
 }
 
@@ -58,6 +66,16 @@ Tables reversedTables(const Tables& tables, std::uint64_t inLength) {
     return out;
 }
 
+void rebasedIndices(const Tables& rowTables, std::uint64_t inRows, const WindowGroup& group, double* out) {
+    const std::uint64_t K = rowTables.taps;
+    const double lo = static_cast<double>(group.lo);
+    const double fillIndex = static_cast<double>(group.span() + 1);
+    const double* in = rowTables.indices.data() + group.first * K;
+    // Whole numbers below 2^53: the subtraction is exact.
+    for (std::uint64_t e = 0; e < group.count * K; ++e)
+        out[e] = in[e] == static_cast<double>(inRows + 1) ? fillIndex : in[e] - lo;
+}
+
 WindowPlan windowPlan(const Tables& rowTables, std::uint64_t inRows, std::uint32_t bandRows,
                       std::uint64_t groupRows, std::uint32_t bandsAhead) {
     const std::uint64_t K = rowTables.taps;
@@ -67,7 +85,6 @@ WindowPlan windowPlan(const Tables& rowTables, std::uint64_t inRows, std::uint32
     if (K == 0 || m == 0 || n == 0 || R == 0 || groupRows == 0 || rowTables.indices.size() != K * m)
         throw ToolError("the row tables or the band height are empty");
     WindowPlan plan;
-    plan.indices.resize(K * m);
     for (std::uint64_t first = 0; first < m; first += groupRows) {
         WindowGroup group;
         group.first = first;
@@ -88,12 +105,6 @@ WindowPlan windowPlan(const Tables& rowTables, std::uint64_t inRows, std::uint32
             group.hi = std::max(group.hi, row);
         }
         if (!group.rows) group.lo = 0;
-        const double lo = static_cast<double>(group.lo);
-        const double fillIndex = static_cast<double>(group.span() + 1);
-        for (std::uint64_t e = first * K; e < (first + group.count) * K; ++e) {
-            const double index = rowTables.indices[e];
-            plan.indices[e] = index == static_cast<double>(n + 1) ? fillIndex : index - lo;
-        }
         plan.maxSpan = std::max(plan.maxSpan, group.span());
         plan.groups.push_back(group);
     }

@@ -26,16 +26,21 @@
 #include "resample/resize_pipeline.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace axiswarp::tools {
 
 struct StoredPlan {
-    Tables rowTables;          // along the stored rows (the window's pass)
-    Tables colTables;          // along the stored columns, within each row
+    // The upright plan's own tables where no flip reverses them (the plan
+    // must outlive this), else reversed copies held here.
+    const Tables* rowTables = nullptr;  // along the stored rows (the window's pass)
+    const Tables* colTables = nullptr;  // along the stored columns, within each row
+    std::unique_ptr<const Tables> reversedRows;
+    std::unique_ptr<const Tables> reversedCols;
     bool rowsFirst = true;     // the window's pass is the first
-    std::uint32_t outWidth = 0;   // the output as stored: colTables.outLength
-    std::uint32_t outHeight = 0;  // rowTables.outLength
+    std::uint32_t outWidth = 0;   // the output as stored: colTables->outLength
+    std::uint32_t outHeight = 0;  // rowTables->outLength
     // How the stored output turns upright (see imagefile/orientation.hpp):
     // upright (a, b) is stored (fr(a), fc(b)), or (fr(b), fc(a)) with `swap`,
     // where fr and fc reverse the stored rows and columns when flipped.
@@ -64,15 +69,18 @@ struct WindowGroup {
 
 struct WindowPlan {
     std::vector<WindowGroup> groups;
-    // The index table with every group's indices counted from its `lo`
-    // (1-based); the fill sample becomes span() + 1, the row after them.
-    std::vector<double> indices;
     std::uint64_t capacity = 0;  // rows in the ring; a multiple of the band height, or all rows
     std::uint64_t mirror = 0;    // ring slots also kept past its end
     std::uint64_t maxSpan = 0;
     // Band b may be read once groups 0 .. doneBefore[b] - 1 are done with the ring.
     std::vector<std::uint64_t> doneBefore;
 };
+
+// The group's columns of the row tables (`inRows` long) with the indices
+// counted from the group's `lo` (1-based): the rows the group's call sees.
+// The fill sample becomes span() + 1, the row after them. `out` holds
+// K * group.count entries.
+void rebasedIndices(const Tables& rowTables, std::uint64_t inRows, const WindowGroup& group, double* out);
 
 // `bandsAhead` more bands than the least that lets the stream progress fit
 // in the ring, so that reading can run ahead of the passes.

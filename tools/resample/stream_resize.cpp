@@ -92,6 +92,7 @@ private:
         Buffer columns;  // the column pass's output on the double path
         Buffer out;      // the finished rows
         Buffer gathered; // the group's rows and the fill row, for tables with a fill sample
+        std::vector<double> indices;  // the group's index table, counted from its first row
     };
 
     void participate();
@@ -175,17 +176,19 @@ StreamEngine::StreamEngine(const zuhost::Module& module, const PageShape& stored
         }
     });
     const std::uint64_t outWidth = plan_.outWidth;
-    colInWidth_ = width_ + (plan_.colTables.fillSample ? 1 : 0);
+    colInWidth_ = width_ + (plan_.colTables->fillSample ? 1 : 0);
     windowWidth_ = plan_.rowsFirst ? width_ : outWidth;
     windowRowBytes_ = windowWidth_ * channels_ * elementBytes_;
     holdPage_ = plan_.flipRows || plan_.swap;
     reverseRows_ = !holdPage_ && plan_.flipCols;
 
-    // Groups of about one band's worth of output rows: the band height sets
-    // how much work each call has (streamBandRows).
-    const Tables& rows = plan_.rowTables;
+    // Groups of about one band's worth of output rows, and at least 16: the
+    // module goes along dimension 2 in blocks of eight output columns, and
+    // a call with fewer wastes most of its reads of the input rows.
+    const Tables& rows = *plan_.rowTables;
     const std::uint64_t outRows = rows.outLength;
-    const std::uint64_t groupRows = std::clamp<std::uint64_t>((bandRows_ * outRows) / height_, 1, outRows);
+    const std::uint64_t groupRows =
+        std::clamp<std::uint64_t>(std::max<std::uint64_t>((bandRows_ * outRows) / height_, 16), 1, outRows);
     const unsigned slots = std::max(2u, threads + 1);
     window_ = windowPlan(rows, height_, bandRows, groupRows, slots);
     bands_ = (height_ + bandRows_ - 1) / bandRows_;
@@ -210,10 +213,11 @@ StreamEngine::StreamEngine(const zuhost::Module& module, const PageShape& stored
             slot.window = Buffer(pixels * channels_ * sizeof(double));
         }
         slot.out = Buffer(pixels * channels_ * sampleBytes_);
-        if (plan_.rowTables.fillSample) slot.gathered = Buffer((window_.maxSpan + 1) * windowRowBytes_);
+        slot.indices.resize(groupRows * rows.taps);
+        if (plan_.rowTables->fillSample) slot.gathered = Buffer((window_.maxSpan + 1) * windowRowBytes_);
     }
     if (holdPage_) page_ = Buffer(std::uint64_t{plan_.outHeight} * outWidth * channels_ * sampleBytes_);
-    colArrays_ = tableArrays(plan_.colTables, 0, UINT64_MAX, true);
+    colArrays_ = tableArrays(*plan_.colTables, 0, UINT64_MAX, true);
     dimTwo_ = zuhost::createScalar(2);
 
     for (std::size_t s = slots; s-- > 0;) {
@@ -375,7 +379,7 @@ void StreamEngine::firstPass(std::uint64_t band, BandSlot& slot) {
             ops_.decode(slot.samples.data(), pixels, static_cast<std::uint32_t>(channels_), alpha_, linear_,
                         reinterpret_cast<double*>(input));
         }
-        if (plan_.colTables.fillSample) appendColumn(input, rows, width_ * channels_ * elementBytes_, fillPixel_);
+        if (plan_.colTables->fillSample) appendColumn(input, rows, width_ * channels_ * elementBytes_, fillPixel_);
         const zuhost::ArrayPtr in = zuhost::borrowArray(classID_, hostExtents(channels_, colInWidth_, rows), input);
         callInPlace(module_, *in, *colArrays_.weights, *colArrays_.indices, *dimTwo_,
                     hostExtents(channels_, plan_.outWidth, rows), target);
@@ -390,7 +394,7 @@ void StreamEngine::firstPass(std::uint64_t band, BandSlot& slot) {
 
 void StreamEngine::runGroup(std::uint64_t g, GroupSlot& slot) {
     const WindowGroup& group = window_.groups[g];
-    const std::uint64_t K = plan_.rowTables.taps;
+    const std::uint64_t K = plan_.rowTables->taps;
     std::uint64_t viewRows = group.span();
     const unsigned char* view = group.rows ? ringRow(group.lo) : nullptr;
     if (group.fill) {
@@ -407,9 +411,10 @@ void StreamEngine::runGroup(std::uint64_t g, GroupSlot& slot) {
     unsigned char* target = plan_.rowsFirst || doublePath_ ? slot.window.data() : slot.out.data();
     {
         const zuhost::ArrayPtr in = zuhost::borrowArray(classID_, hostExtents(rowSamples, viewRows, 1), view);
-        const TableArrays weights = tableArrays(plan_.rowTables, group.first, group.count, true);
-        const zuhost::ArrayPtr indices = zuhost::borrowArray(
-            zuDoubleClass, hostExtents(K, group.count, 1), window_.indices.data() + group.first * K);
+        const TableArrays weights = tableArrays(*plan_.rowTables, group.first, group.count, true);
+        rebasedIndices(*plan_.rowTables, height_, group, slot.indices.data());
+        const zuhost::ArrayPtr indices =
+            zuhost::borrowArray(zuDoubleClass, hostExtents(K, group.count, 1), slot.indices.data());
         callInPlace(module_, *in, *weights.weights, *indices, *dimTwo_, hostExtents(rowSamples, group.count, 1),
                     target);
     }
@@ -425,7 +430,7 @@ void StreamEngine::runGroup(std::uint64_t g, GroupSlot& slot) {
     const double* result = reinterpret_cast<const double*>(target);
     if (plan_.rowsFirst) {
         unsigned char* input = slot.window.data();
-        if (plan_.colTables.fillSample)
+        if (plan_.colTables->fillSample)
             appendColumn(input, group.count, width_ * channels_ * elementBytes_, fillPixel_);
         unsigned char* columns = doublePath_ ? slot.columns.data() : slot.out.data();
         const zuhost::ArrayPtr in =
@@ -502,11 +507,24 @@ void resizeStream(const zuhost::Module& module, const PageShape& stored, int ori
 
 std::uint32_t streamBandRows(const PageShape& stored, std::uint32_t hint) noexcept {
     // About 2^17 samples per band: a module call on it takes some hundred
-    // microseconds against its few of setup.
+    // microseconds against its few of setup. More only costs memory (the
+    // ring holds a few bands more than the taps' reach, in double on the
+    // double path), so a decoder's large strips are asked for in parts: the
+    // least divisor of the hint that is enough, or a multiple of a small hint.
     const std::uint64_t rowSamples = std::max<std::uint64_t>(1, std::uint64_t{stored.width} * stored.channels);
     const std::uint64_t base = std::max<std::uint32_t>(1, hint);
-    const std::uint64_t wanted = std::clamp<std::uint64_t>(((std::uint64_t{1} << 17) + rowSamples - 1) / rowSamples, 1, 256);
-    const std::uint64_t rows = (wanted + base - 1) / base * base;
+    const std::uint64_t wanted =
+        std::clamp<std::uint64_t>(((std::uint64_t{1} << 17) + rowSamples - 1) / rowSamples, 1, 256);
+    std::uint64_t rows = (wanted + base - 1) / base * base;
+    if (base > wanted) {
+        rows = base;
+        for (std::uint64_t d = wanted; d < base; ++d) {
+            if (base % d == 0) {
+                rows = d;
+                break;
+            }
+        }
+    }
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, std::max<std::uint32_t>(1, stored.height)));
 }
 
