@@ -332,7 +332,7 @@ def target_lines(cmds):
     return lines
 
 
-def identity_checks(args, cmds, out_dir):
+def identity_checks(cmds, out_dir):
     """axiswarp's output with --jobs 1 against --jobs 2, and against the baseline's; a missing run is made once."""
     cores = os.cpu_count() or 1
     lines = []
@@ -400,6 +400,7 @@ def main():
     for c in cmds:
         if missing_program(c):
             c.failed = f"{c.argv[0]} is not installed"
+    load_before = os.getloadavg()[0]
     for _ in range(args.runs):
         for c in cmds:
             if c.failed:
@@ -410,7 +411,9 @@ def main():
             else:
                 c.samples.append(got)
 
-    print(f"# {os.cpu_count()} cores; medians of {args.runs} alternating runs; tool {args.tool}"
+    # Other users' load shows as wall time well above user plus system time.
+    print(f"# {os.cpu_count()} cores, load average {load_before:.1f} before and {os.getloadavg()[0]:.1f} after; "
+          f"medians of {args.runs} alternating runs; tool {args.tool}"
           + (f", baseline {args.baseline_tool}" if args.baseline_tool else "") + "\n")
     for name in names:
         print(f"- {name}: {JOBS[name].title}")
@@ -427,7 +430,7 @@ def main():
     for met, text in target_lines(cmds):
         print(f"  {mark[met]} {text}")
     print("\nSame bytes:")
-    for same, text in identity_checks(args, cmds, out_dir):
+    for same, text in identity_checks(cmds, out_dir):
         print(f"  {mark[same] if same is None else ('ok     ' if same else 'WRONG  ')} {text}")
     if any(c.failed for c in cmds if c.who == "axiswarp"):
         return 1
