@@ -2,7 +2,8 @@
 """Whole command-line runs of `axiswarp resize` beside vips and ImageMagick: time, system time and peak memory.
 
 Usage: /usr/bin/python3 bench/whole_runs.py [--tool build/axiswarp] [--baseline-tool OLD/axiswarp]
-           [--runs 5] [--only JOB ...] [--jobs-only 1|all] [--work DIR] [--convert PATH] [--markdown]
+           [--baseline-module OLD/module] [--runs 5] [--only JOB ...] [--jobs-only 1|all] [--work DIR]
+           [--convert PATH] [--markdown]
 
 Jobs (--only picks some; every input is made once and kept in DIR, default
 build-bench/whole-runs):
@@ -24,11 +25,17 @@ straight into the tiled file, so making them streams and needs little memory.
 Each job runs on one thread and on every core (--jobs-only narrows it):
 axiswarp with --jobs 1 and with its default; `vips resize` with the same
 kernel and `vips thumbnail` to the same width, under VIPS_CONCURRENCY=1 and
-vips's default; ImageMagick's convert (-filter Catrom for cubic, Lanczos for
-lanczos3) under MAGICK_THREAD_LIMIT=1 and its default. A peer that is not
-installed, or that fails (ImageMagick's resource policy refuses images wider
-than its width limit), is skipped with a line saying so. --baseline-tool adds
-the same axiswarp runs of another build, and a before/after table.
+vips's default; ImageMagick (magick, else convert; -filter Catrom for cubic,
+Lanczos for lanczos3) under MAGICK_THREAD_LIMIT=1 and its default. JPEG
+outputs are quality 90 everywhere. A peer that is not installed, or that
+fails (ImageMagick's resource policy refuses images wider than its width
+limit), is skipped with a line saying so.
+
+--baseline-tool adds the same axiswarp runs of another build, and a
+before/after table. A tool loads the module of the build tree it was built
+in, so a baseline tool copied elsewhere would load whatever that tree now
+holds: keep a separate build of the old commit, or copy its module too and
+name it with --baseline-module.
 
 Commands run in turn, round after round, so that a slow spell of the shared
 machine falls on all of them alike. Each figure is the median over --runs
@@ -180,7 +187,10 @@ def build_commands(args, name, job, src, out_dir, modes):
     one = dict(base, VIPS_CONCURRENCY="1", MAGICK_THREAD_LIMIT="1", OMP_NUM_THREADS="1")
     quality = ["--quality", "90"] if job.ext == ".jpg" else []  # vips and convert: 75 and 92 by default
     vips_opts = "[Q=90]" if job.ext == ".jpg" else ""
-    tools = [("axiswarp", args.tool)] + ([("baseline", args.baseline_tool)] if args.baseline_tool else [])
+    tools = [("axiswarp", [args.tool])]
+    if args.baseline_tool:
+        tools.append(("baseline", [args.baseline_tool]
+                      + (["--module", args.baseline_module] if args.baseline_module else [])))
     # The two-core speed-up is measured on the JPEG; on a two-core machine the
     # default run is that run.
     threads = list(modes) + (["2"] if name == "jpeg" and cores != 2 and "all" in modes else [])
@@ -190,8 +200,8 @@ def build_commands(args, name, job, src, out_dir, modes):
         o = lambda who: os.path.join(out_dir, f"{name}-{who}-{mode}{job.ext}")  # noqa: E731
         for who, tool in tools:
             jobs = [] if mode == "all" else ["--jobs", mode]
-            argv = [tool, "resize", src, "--kernel", job.kernel, "--scale", str(job.scale), *job.extra, *quality,
-                    *jobs, "-o", o(who)]
+            argv = [tool[0], "resize", *tool[1:], src, "--kernel", job.kernel, "--scale", str(job.scale),
+                    *job.extra, *quality, *jobs, "-o", o(who)]
             cmds.append(Command(name, who, mode, argv, base, o(who)))
         if mode == "2":
             continue
@@ -205,9 +215,9 @@ def build_commands(args, name, job, src, out_dir, modes):
                                 env, o("vips-thumbnail")))
         if "convert" in job.peers:
             im_filter = {"cubic": "Catrom", "lanczos3": "Lanczos"}[job.kernel]
-            cmds.append(Command(name, "convert", mode, [args.convert, src, "-filter", im_filter, "-resize",
-                                                         f"{job.scale * 100:g}%", *(["-quality", "90"] if quality else []), o("convert")],
-                                env, o("convert")))
+            argv = [args.convert, src, "-filter", im_filter, "-resize", f"{job.scale * 100:g}%",
+                    *(["-quality", "90"] if quality else []), o("convert")]
+            cmds.append(Command(name, os.path.basename(args.convert), mode, argv, env, o("convert")))
     return cmds
 
 
@@ -371,12 +381,14 @@ def main():
                                      epilog="Jobs: " + ", ".join(JOBS))
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "axiswarp"), help="the axiswarp to measure")
     parser.add_argument("--baseline-tool", help="another build of axiswarp, for before/after columns")
+    parser.add_argument("--baseline-module", help="the module file the baseline tool loads (default: its build's)")
     parser.add_argument("--runs", type=int, default=5, help="alternating rounds; figures are their medians")
     parser.add_argument("--only", nargs="+", choices=list(JOBS), metavar="JOB", help="these jobs alone")
     parser.add_argument("--jobs-only", choices=["1", "all"], help="only the one-thread or only the all-core runs")
     parser.add_argument("--work", default=os.path.join(ROOT, "build-bench", "whole-runs"),
                         help="where inputs are made and kept, and outputs written")
-    parser.add_argument("--convert", default="convert", help="ImageMagick's convert command")
+    parser.add_argument("--convert", default="magick" if shutil.which("magick") else "convert",
+                        help="ImageMagick's command (default: magick, else convert)")
     parser.add_argument("--markdown", action="store_true", help="print the tables as Markdown")
     args = parser.parse_args()
     if args.runs < 1:
@@ -384,6 +396,8 @@ def main():
     for tool in filter(None, (args.tool, args.baseline_tool)):
         if not os.access(tool, os.X_OK):
             parser.error(f"no executable axiswarp at {tool}")
+    if args.baseline_module and not os.path.isfile(args.baseline_module):
+        parser.error(f"no module file at {args.baseline_module}")
     if shutil.which("vips") is None:
         sys.exit("vips is needed to make the inputs: scripts/ensure-deps.sh bench installs libvips-tools")
     os.makedirs(args.work, exist_ok=True)
