@@ -26,11 +26,10 @@ Usage: PYTHONPATH=build-bench/python /usr/bin/python3 bench/python_bench.py \
    a float32 4000-by-4000 image to 8000-by-8000 (cubic) beside OpenCV
    INTER_CUBIC, right after other large arrays were freed, in a new process
    (first call) and in a warm loop; two Python threads on separate arrays
-   beside Pillow's two threads; axiswarp.dask.resize of 12000^2 float32 to
-   6000^2 on one worker process (MALLOC_TRIM_THRESHOLD_=65536, as Dask
-   starts them) against one local thread; and, given --tool, `axiswarp
-   resize --precise` of a 6000x5232 JPEG (made with Pillow) to 1/4 as a
-   whole process. Each row gives wall, user and system time.
+   beside Pillow's two threads; and, given --tool, `axiswarp resize
+   --precise` of a 6000x5232 JPEG (made with Pillow) to 1/4 as a whole
+   process. Each row gives wall, user and system time. (One worker process
+   against one thread is part 6.)
 
 6. (--only dask-float) axiswarp.dask.resize of a 12000-by-12000 float32
    image to 6000-by-6000 (cubic, chunks 1024x1024): on one thread of the
@@ -161,6 +160,18 @@ def volume_rows(np, axiswarp, runs):
     return alternating_medians_ms(functions, runs), versions
 
 
+def fresh_keys(result, source):
+    """`result`'s graph under keys no earlier run used, `source`'s persisted chunks kept.
+
+    The same resize of the same source always has the same keys. Persisted
+    again while the scheduler is still forgetting the previous run's
+    cancelled keys, it can find them cancelled and fail with CancelledError
+    (a race that small, quick jobs hit). Fresh keys share nothing with it.
+    """
+    from dask.graph_manipulation import clone
+    return clone(result, omit=source)  # no seed: random keys, new every call
+
+
 def dask_rows(size, runs):
     import dask.array as da
     import numpy as np
@@ -188,9 +199,8 @@ def dask_rows(size, runs):
             wait(source)
 
             def run():
-                # Cancelled, not just dropped: the next run's graph has the
-                # same keys, and must not find this one's results.
-                out = client.persist(axiswarp.dask.resize(source, (rows // 4, cols // 4), kernel="lanczos3"))
+                out = client.persist(fresh_keys(axiswarp.dask.resize(source, (rows // 4, cols // 4),
+                                                                     kernel="lanczos3"), source))
                 wait(out)
                 client.cancel(out)
 
@@ -309,54 +319,6 @@ def two_thread_speedups(np, axiswarp, runs):
     return {key: median_times(s) for key, s in samples.items()}
 
 
-def dask_float_rows(size, runs):
-    """axiswarp.dask.resize of size^2 float32 to half, on one worker process and on one local thread."""
-    import dask
-    import dask.array as da
-    import numpy as np
-    from distributed import Client, LocalCluster, wait
-
-    import axiswarp.dask
-
-    def block(block_info=None):
-        (r0, r1), (c0, c1) = block_info[None]["array-location"]
-        i = np.arange(r0, r1, dtype=np.float32)[:, None]
-        j = np.arange(c0, c1, dtype=np.float32)[None, :]
-        return (np.sin(i * 0.013) * np.cos(j * 0.007) * 100).astype(np.float32)
-
-    chunks = da.core.normalize_chunks("auto", (size, size), dtype=np.float32)
-    out_shape = (size // 2, size // 2)
-    samples = {"one worker process": [], "one thread": []}
-    with LocalCluster(n_workers=1, threads_per_worker=1, processes=True, host="127.0.0.1",
-                      dashboard_address=None, worker_dashboard_address=None, silence_logs=40) as cluster, \
-            Client(cluster) as client:
-        client.wait_for_workers(1, timeout=60)
-        remote = client.persist(da.map_blocks(block, dtype=np.float32, chunks=chunks))
-        wait(remote)
-        with dask.config.set(scheduler="threads", num_workers=1):
-            local = da.map_blocks(block, dtype=np.float32, chunks=chunks).persist()
-
-        def on_worker():
-            out = client.persist(axiswarp.dask.resize(remote, out_shape, kernel="cubic"))
-            wait(out)
-            client.cancel(out)  # the next run's keys are the same
-
-        def on_thread():
-            with dask.config.set(scheduler="threads", num_workers=1):
-                axiswarp.dask.resize(local, out_shape, kernel="cubic").persist()
-
-        on_worker()
-        on_thread()
-        for _ in range(runs):
-            t0 = time.perf_counter()
-            on_worker()
-            samples["one worker process"].append((time.perf_counter() - t0) * 1e3)
-            t0 = time.perf_counter()
-            on_thread()
-            samples["one thread"].append((time.perf_counter() - t0) * 1e3)
-    return {k: statistics.median(v) for k, v in samples.items()}, chunks
-
-
 def cli_precise_rows(tool, runs):
     """`axiswarp resize --precise` of a 6000x5232 JPEG to 1/4: (wall, user, system) s and peak KiB."""
     import numpy as np
@@ -396,15 +358,6 @@ def memory_table(args, np, axiswarp):
     for name in dict.fromkeys(k[0] for k in speed):
         one, two = speed[(name, "one")], speed[(name, "two")]
         print(f"| {name} | {one[0]:.0f} | {two[0]:.0f} | {two[2]:.0f} | {one[0] / two[0]:.2f} |")
-
-    times, chunks = dask_float_rows(args.dask_float_size, max(3, runs))
-    n = args.dask_float_size
-    print(f"\naxiswarp.dask.resize of {n}x{n} float32 to {n // 2}x{n // 2}, cubic, chunks "
-          f"{chunks[0][0]}x{chunks[1][0]} (medians of {max(3, runs)}, alternating)\n")
-    print("| where | ms | ÷ one thread |")
-    print("|---|---:|---:|")
-    for where, ms in times.items():
-        print(f"| {where} | {ms:.0f} | {ms / times['one thread']:.2f} |")
 
     if args.tool:
         cli = cli_precise_rows(args.tool, runs)
@@ -453,9 +406,7 @@ def dask_scaling_rows(size, runs):
             wait(source)
 
             def run():
-                # Cancelled, not just dropped: the next run's graph has the
-                # same keys, and must not find this one's results.
-                out = client.persist(axiswarp.dask.resize(source, out_shape, kernel="cubic"))
+                out = client.persist(fresh_keys(axiswarp.dask.resize(source, out_shape, kernel="cubic"), source))
                 wait(out)
                 client.cancel(out)
 
@@ -486,7 +437,7 @@ def main():
                         help="run one part alone")
     parser.add_argument("--dask-size", nargs=2, type=int, default=(12000, 16000), metavar=("ROWS", "COLS"))
     parser.add_argument("--dask-float-size", type=int, default=12000, metavar="N",
-                        help="side of the float32 square of the memory part's Dask job")
+                        help="side of the float32 square of the dask-float part")
     parser.add_argument("--zarr-mib", nargs="+", type=float, default=(512, 2048), metavar="MIB",
                         help="volume sizes of the zarr example's part")
     parser.add_argument("--tool", help="the axiswarp command, for the memory part's whole-process run")

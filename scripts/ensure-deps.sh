@@ -18,7 +18,10 @@ for group in "$@"; do
     # the same build/ folder serves `make test`.
     demo) wanted+=(python3 googletest libgtest-dev libgmock-dev) ;;
     test) wanted+=(googletest libgtest-dev libgmock-dev "${python_build[@]}" "${python_test[@]}" "${python_install[@]}") ;;
-    bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage python3-scipy libvips-tools imagemagick) ;;
+    # bench/whole_runs.py: vips makes the inputs and is a peer, as is
+    # ImageMagick; python_bench.py times the tool with /usr/bin/time.
+    bench) wanted+=(libbenchmark-dev "${python_build[@]}" "${python_test[@]}" python3-opencv python3-skimage python3-scipy
+                    libvips-tools imagemagick time) ;;
     fuzz) wanted+=(clang-14 libclang-rt-14-dev) ;;
     clang) wanted+=(clang-14) ;;
     windows) wanted+=(g++-mingw-w64-x86-64 wine64) ;;
