@@ -1,8 +1,5 @@
 #include "imagefile/codec_support.hpp"
 
-#include "imagefile/jpeg_codec.hpp"
-#include "imagefile/png_codec.hpp"
-#include "imagefile/tiff_codec.hpp"
 
 #include <limits>
 
@@ -47,11 +44,14 @@ void validateForEncoding(const Image& image, std::string_view name) {
                             " samples: this format stores 8- or 16-bit unsigned integers");
 }
 
-std::string contentHint(std::span<const std::byte> bytes) {
-    if (looksLikePng(bytes)) return " (its content is PNG)";
-    if (looksLikeJpeg(bytes)) return " (its content is JPEG)";
-    if (looksLikeTiff(bytes)) return " (its content is TIFF)";
-    return "";
+void validateLayoutForEncoding(const PageLayout& page, std::string_view name) {
+    if (page.width == 0 || page.height == 0) failCodec(name, "cannot write an image with a zero extent");
+    if (page.channels < 1 || page.channels > 4)
+        failCodec(name, "cannot write an image with " + std::to_string(page.channels) +
+                            " channels (1 to 4 are supported)");
+    if (page.type != SampleType::uint8 && page.type != SampleType::uint16)
+        failCodec(name, "cannot write " + std::string(sampleTypeName(page.type)) +
+                            " samples: this format stores 8- or 16-bit unsigned integers");
 }
 
 void storeBand(Image& image, const unsigned char* band, std::size_t rowBytes, std::uint32_t first,

@@ -5,6 +5,7 @@
 
 #include "imagefile/codec_options.hpp"
 #include "image/image.hpp"
+#include "imagefile/image_stream.hpp"
 #include "imagefile/planar_layout.hpp"
 #include "runtime/tool_error.hpp"
 
@@ -32,9 +33,8 @@ std::size_t bufferBytes(std::string_view name, std::uint64_t rowBytes, std::uint
 // samples other than 8- or 16-bit unsigned integers.
 void validateForEncoding(const Image& image, std::string_view name);
 
-// " (its content is PNG)" and the like when the bytes start like a format
-// the tool reads, else empty: the end of a "not a ... file" message.
-std::string contentHint(std::span<const std::byte> bytes);
+// The same for a page a writer is opened with.
+void validateLayoutForEncoding(const PageLayout& page, std::string_view name);
 
 // 16-bit PNG rows are big-endian; libpng swaps them to and from the machine's
 // order, so that a band is plain uint16 samples.

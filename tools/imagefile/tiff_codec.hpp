@@ -34,9 +34,12 @@
 #define AXISWARP_TOOLS_TIFF_CODEC_HPP
 
 #include "imagefile/codec_options.hpp"
+#include "imagefile/byte_source.hpp"
 #include "imagefile/image_file.hpp"
+#include "imagefile/image_stream.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -45,6 +48,17 @@ namespace axiswarp::tools {
 
 bool looksLikeTiff(std::span<const std::byte> bytes) noexcept;
 
+// Every page is checked when the reader opens, before any pixel is read.
+// A file in memory is handed to libtiff as mapped; a file on disk is read a
+// strip (or a part of one) at a time, never mapped. Strips of contiguous
+// samples come row by row; tiles and strips of separate planes a block (a
+// row of tiles, a strip of every plane) at a time.
+std::unique_ptr<ImageReader> openTiffReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+// Strips are encoded as their rows arrive; pages follow one another.
+std::unique_ptr<ImageWriter> openTiffWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                            const ImageWriteOptions& options);
+
+// Whole files through the reader and the writer.
 // `name` starts every error message (ToolError, or LimitError for a limit).
 ImageFile decodeTiff(std::span<const std::byte> bytes, std::string_view name,
                      const ImageReadOptions& options = {});
