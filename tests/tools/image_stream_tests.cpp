@@ -12,6 +12,7 @@
 #include "tool_error_text.hpp"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -337,6 +338,60 @@ TEST(FormatRegistry, OrientationFromAndToExif) {
         writer->finish();
         EXPECT_EQ(readerOf(output.bytes())->info().metadata.orientation, 6) << static_cast<int>(format);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Beyond 2^28 pixels a file must hold a byte per 65536 pixels: a flat 1-bit
+// PNG, the most compressible ordinary image (about 8000 pixels a byte),
+// passes; a JPEG header announcing 30000x30000 in a few hundred bytes does
+// not, unless the ratio limit is off.
+TEST(PixelLimit, RefusesBombsByPixelsPerByteButNotFlatImages) {
+    const std::uint32_t side = 17000;  // 2.9e8 pixels
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    Bytes flat;
+    png_set_write_fn(
+        png, &flat,
+        [](png_structp p, png_bytep data, std::size_t n) {
+            auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
+            const auto* b = reinterpret_cast<const std::byte*>(data);
+            out->insert(out->end(), b, b + n);
+        },
+        nullptr);
+    png_set_compression_level(png, 9);
+    png_set_IHDR(png, info, side, side, 1, PNG_COLOR_TYPE_GRAY, 0, 0, 0);
+    png_write_info(png, info);
+    std::vector<unsigned char> row(side / 8 + 1, 0);
+    for (std::uint32_t y = 0; y < side; ++y) png_write_row(png, row.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+
+    Bytes jpg = encodeJpeg(pattern(8, 8, 1, SampleType::uint8), "b.jpg");
+    for (std::size_t i = 0; i + 8 < jpg.size(); ++i)
+        if (jpg[i] == std::byte{0xff} && jpg[i + 1] == std::byte{0xc0}) {
+            for (std::size_t at : {i + 5, i + 7}) {  // height, then width: 30000
+                jpg[at] = std::byte{0x75};
+                jpg[at + 1] = std::byte{0x30};
+            }
+            break;
+        }
+
+    ImageReadOptions options;
+    options.maxPixels = kStreamingMaxPixels;
+    EXPECT_EQ(openImageReader(ImageInput{{}, flat, "flat.png"}, options)->info().page.width, side);
+    try {
+        openImageReader(ImageInput{{}, jpg, "bomb.jpg"}, options);
+        ADD_FAILURE() << "the bomb was opened";
+    } catch (const LimitError& error) {
+        EXPECT_EQ(error.kind(), LimitError::Kind::imagePixels);
+        EXPECT_NE(std::string(error.what()).find("bomb.jpg: the image is 30000x30000"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("pixels per byte"), std::string::npos);
+    }
+    options.maxPixelsPerByte = 0;
+    EXPECT_EQ(openImageReader(ImageInput{{}, jpg, "bomb.jpg"}, options)->info().page.height, 30000u);
 }
 
 }  // namespace

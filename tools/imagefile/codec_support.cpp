@@ -10,7 +10,7 @@ void failCodec(std::string_view name, const std::string& problem) {
 }
 
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
-                     const ImageReadOptions& options) {
+                     const ImageReadOptions& options, std::uint64_t fileBytes) {
     if (width == 0 || height == 0)
         failCodec(name, "the image has a zero extent (" + std::to_string(width) + "x" +
                        std::to_string(height) + ")");
@@ -21,6 +21,16 @@ void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t h
                          std::string(name) + ": the image is " + std::to_string(width) + "x" +
                              std::to_string(height) + " = " + std::to_string(pixels) +
                              " pixels, more than the limit of " + std::to_string(options.maxPixels));
+    // fileBytes * maxPixelsPerByte is compared by division, which cannot wrap.
+    if (pixels > kPixelsFreeOfRatio && options.maxPixelsPerByte != 0 &&
+        (fileBytes == 0 || (pixels - 1) / fileBytes >= options.maxPixelsPerByte))
+        throw LimitError(LimitError::Kind::imagePixels,
+                         std::string(name) + ": the image is " + std::to_string(width) + "x" +
+                             std::to_string(height) + " = " + std::to_string(pixels) + " pixels from a file of " +
+                             std::to_string(fileBytes) + " bytes, more than " +
+                             std::to_string(options.maxPixelsPerByte) +
+                             " pixels per byte, which no ordinary image of that size reaches (a decompression "
+                             "bomb?)");
 }
 
 // Size of an interleaved buffer of `rowBytes` by `height`, refused when it

@@ -21,9 +21,11 @@ namespace axiswarp::tools {
 
 [[noreturn]] void failCodec(std::string_view name, const std::string& problem);
 
-// Refuses a zero extent, and more pixels than options.maxPixels (LimitError).
+// Refuses a zero extent, more pixels than options.maxPixels, and more
+// pixels per byte of a file of `fileBytes` than options.maxPixelsPerByte
+// beyond kPixelsFreeOfRatio pixels (LimitError for both).
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
-                     const ImageReadOptions& options);
+                     const ImageReadOptions& options, std::uint64_t fileBytes);
 
 // Size of an interleaved buffer of `rowBytes` by `height`, refused when it
 // does not fit memory arithmetic.

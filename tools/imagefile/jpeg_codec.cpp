@@ -369,7 +369,7 @@ JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOption
         found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
         break;
     }
-    checkPixelLimit(name(), s.width, s.height, options);
+    checkPixelLimit(name(), s.width, s.height, options, source_->size());
     // A progressive file is read whole here (its coefficients, 2 bytes a
     // sample), a sequential one only as far as its first rows.
     if (!jpegStart(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);

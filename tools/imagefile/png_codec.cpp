@@ -266,7 +266,7 @@ PngReader::PngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions&
     if (s_.info == nullptr) failCodec(name(), "cannot start the PNG decoder");
     if (!pngReadHeader(&s_)) failCodec(name(), std::string("invalid PNG data: ") + s_.message);
 
-    checkPixelLimit(name(), s_.width, s_.height, options);
+    checkPixelLimit(name(), s_.width, s_.height, options, source_->size());
     // Deflate expands its input at most 1032-fold, so a file this small cannot
     // hold the rows its header announces. Refusing here keeps a lying header
     // from costing the time and memory of the image it claims.

@@ -373,7 +373,7 @@ std::vector<TiffPage> readLayouts(TIFF* tif, Diagnostics& d, std::string_view na
             if (!TIFFReadDirectory(tif)) failCodec(where, "invalid TIFF data: " + d.text());
         }
         TiffPage p = readLayout(tif, where);
-        checkPixelLimit(where, p.width, p.height, options);
+        checkPixelLimit(where, p.width, p.height, options, fileSize);
         // A tile is decoded whole into a buffer of its own; real tiles are at
         // most the image rounded up to a multiple of 16.
         if (p.tiled && std::uint64_t{p.tileWidth} * p.tileLength > std::max<std::uint64_t>(options.maxPixels, 1 << 16))
