@@ -86,10 +86,11 @@ struct TiffLayout {
     bool tiled, separate, associated;
     std::uint16_t compression;
     std::uint32_t pages;
+    bool bigEndian = false;
 };
 
 Bytes libtiffFile(const std::filesystem::path& path, const TiffLayout& l) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFF* tif = TIFFOpen(path.c_str(), l.bigEndian ? "wb" : "wl");
     const std::size_t sample = l.bits / 8;
     for (std::uint32_t p = 0; p < l.pages; ++p) {
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, l.width);
@@ -156,6 +157,8 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles(const std::filesystem::pa
         {37, 21, 4, 16, true, true, true, COMPRESSION_ADOBE_DEFLATE, 2},
         {19, 23, 3, 16, false, true, false, COMPRESSION_LZW, 1},
         {19, 23, 4, 8, false, false, true, COMPRESSION_NONE, 1},
+        {19, 23, 3, 16, false, false, false, COMPRESSION_NONE, 2, true},
+        {7, 9, 1, 32, false, false, false, COMPRESSION_NONE, 1, true},
     };
     int n = 0;
     for (const TiffLayout& l : layouts)
@@ -177,6 +180,29 @@ TEST_F(ImageStream, EveryReaderGivesTheWholeFileDecodeInAnyBandSize) {
             for (std::size_t p = 0; p < pages.size(); ++p) EXPECT_TRUE(pages[p] == interleaved(whole.pages[p]));
         }
     }
+}
+
+// Uncompressed strips are read row by row from the file rather than through
+// libtiff: the rows must be libtiff's own, in either byte order.
+TEST_F(ImageStream, UncompressedStripsGiveLibtiffsRows) {
+    for (const bool bigEndian : {false, true})
+        for (const std::uint16_t bits : {8, 16, 32}) {
+            SCOPED_TRACE(std::to_string(bits) + (bigEndian ? " bits, big-endian" : " bits, little-endian"));
+            const std::filesystem::path path = folder() / "plain.tif";
+            const Bytes bytes = libtiffFile(path, {11, 12, 3, bits, false, false, false, COMPRESSION_NONE, 2, bigEndian});
+            const std::vector<Bytes> pages = readInBands(*readerOf(bytes), 4);
+            TIFF* tif = TIFFOpen(path.c_str(), "r");
+            for (std::size_t p = 0; p < pages.size(); ++p) {
+                if (p > 0) TIFFReadDirectory(tif);
+                const std::size_t rowBytes = pages[p].size() / 12;
+                std::vector<unsigned char> row(rowBytes);
+                for (std::uint32_t y = 0; y < 12; ++y) {
+                    ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, 0), 1);
+                    EXPECT_EQ(std::memcmp(row.data(), pages[p].data() + y * rowBytes, rowBytes), 0) << "row " << y;
+                }
+            }
+            TIFFClose(tif);
+        }
 }
 
 // A writer fed in bands of any size writes the bytes the whole-image encoder

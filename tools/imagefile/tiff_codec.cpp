@@ -477,6 +477,7 @@ private:
     std::string where() const { return layouts_.size() == 1 ? name() : pageName(name(), page_); }
     void startPage();
     void fillBlock(std::uint32_t block);
+    void readPlainRow(std::uint32_t row, unsigned char* to);
 
     std::unique_ptr<ByteSource> source_;
     Diagnostics d_;  // before the handle, which reports into it until closed
@@ -488,8 +489,12 @@ private:
     std::uint32_t row_ = 0;  // rows of the page handed over
     // Tiles, and strips of separate planes, are decoded a block of rows
     // (a row of tiles, a strip of every plane) at a time into `block_`,
-    // interleaved; strips of contiguous samples row by row by libtiff.
+    // interleaved; compressed strips of contiguous samples row by row by
+    // libtiff, which holds a strip's compressed bytes; uncompressed ones are
+    // read a row at a time from the file here, as libtiff would read a whole
+    // strip (which can be the whole page) before its first row.
     bool blocks_ = false;
+    bool plain_ = false;
     std::vector<std::uint64_t> block_;  // aligned for any sample type
     std::uint32_t blockNumber_ = 0xffffffffu;
     std::vector<unsigned char> chunk_;  // one decoded tile or strip
@@ -517,7 +522,9 @@ TiffReader::TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOption
     info_.pages = static_cast<std::uint32_t>(layouts_.size());
     info_.compression = fileCompression(first.compression);
     info_.metadata.orientation = first.orientation;
-    info_.bandRows = std::min(first.tileLength, first.height);
+    // A strip or a row of tiles; strips of contiguous samples come row by
+    // row, so a tall strip need not be asked for whole.
+    info_.bandRows = std::min({first.tileLength, first.height, first.tiled || first.separate ? first.height : 64u});
     d_.clear();
     if (!TIFFSetDirectory(tif_.get(), 0)) failCodec(name(), "invalid TIFF data: " + d_.text());
     std::uint32_t iccBytes = 0;
@@ -534,6 +541,7 @@ void TiffReader::startPage() {
     row_ = 0;
     blockNumber_ = 0xffffffffu;
     blocks_ = p.tiled || p.separate;
+    plain_ = !blocks_ && p.compression == COMPRESSION_NONE;
     if (!blocks_) {
         block_ = {};
         chunk_ = {};
@@ -593,6 +601,27 @@ void TiffReader::fillBlock(std::uint32_t block) {
     blockNumber_ = block;
 }
 
+void TiffReader::readPlainRow(std::uint32_t row, unsigned char* to) {
+    const TiffPage& p = layouts_[page_];
+    const std::size_t rowBytes = info_.page.rowBytes();
+    const std::uint32_t strip = row / p.tileLength;
+    int error = 0;
+    // Within the file and long enough for its rows: checked when opened.
+    const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif_.get(), strip, &error) +
+                                 std::uint64_t{row - strip * p.tileLength} * rowBytes;
+    if (error != 0 || source_->readAt(offset, std::span(reinterpret_cast<std::byte*>(to), rowBytes)) != rowBytes)
+        failCodec(where(), "invalid TIFF data at row " + std::to_string(row + 1) +
+                               ": the file ends early or cannot be read" + source_->errorText());
+    if (TIFFIsByteSwapped(tif_.get()) == 0) return;
+    const auto count = static_cast<tmsize_t>(std::size_t{p.width} * p.samples);
+    switch (bytesPerSample(p)) {
+        case 2: TIFFSwabArrayOfShort(reinterpret_cast<std::uint16_t*>(to), count); break;
+        case 4: TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(to), count); break;
+        case 8: TIFFSwabArrayOfDouble(reinterpret_cast<double*>(to), count); break;
+        default: break;
+    }
+}
+
 void TiffReader::readRows(unsigned char* band, std::uint32_t rows) {
     const TiffPage& p = layouts_[page_];
     if (rows > p.height - row_)
@@ -602,6 +631,10 @@ void TiffReader::readRows(unsigned char* band, std::uint32_t rows) {
     for (std::uint32_t r = 0; r < rows; ++r) {
         const std::uint32_t row = row_ + r;
         unsigned char* to = band + r * rowBytes;
+        if (plain_) {
+            readPlainRow(row, to);
+            continue;
+        }
         if (!blocks_) {
             d_.clear();
             if (TIFFReadScanline(tif_.get(), to, row, 0) < 0)
