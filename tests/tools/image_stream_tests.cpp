@@ -101,7 +101,7 @@ Bytes libtiffFile(const std::filesystem::path& path, const TiffLayout& l) {
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
         if (l.channels == 2 || l.channels == 4) {
-            const std::uint16_t kind[1] = {l.associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA};
+            const std::uint16_t kind[1] = {static_cast<std::uint16_t>(l.associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA)};
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, kind);
         }
         if (l.tiled) {
@@ -160,9 +160,9 @@ std::vector<std::pair<std::string, Bytes>> sampleFiles(const std::filesystem::pa
         {19, 23, 3, 16, false, false, false, COMPRESSION_NONE, 2, true},
         {7, 9, 1, 32, false, false, false, COMPRESSION_NONE, 1, true},
     };
-    int n = 0;
-    for (const TiffLayout& l : layouts)
-        files.emplace_back("libtiff " + std::to_string(n), libtiffFile(folder / ("l" + std::to_string(n++) + ".tif"), l));
+    for (std::size_t n = 0; n < std::size(layouts); ++n)
+        files.emplace_back("libtiff " + std::to_string(n),
+                           libtiffFile(folder / ("l" + std::to_string(n) + ".tif"), layouts[n]));
     return files;
 }
 
@@ -216,8 +216,9 @@ TEST_F(ImageStream, WritersGiveTheSameFileWhateverTheBands) {
         const ImageFormat format = *sniffImageFormat(bytes);
         const Bytes expected = encodeImageFile(file, format, "out");
         const ImageFile back = decodeImageFile(expected, "out", options);
-        if (format != ImageFormat::jpeg)
+        if (format != ImageFormat::jpeg) {
             for (std::size_t p = 0; p < file.pages.size(); ++p) EXPECT_TRUE(back.pages[p] == file.pages[p]) << what;
+        }
         for (const std::uint32_t band : {1u, 7u, 500u}) {
             SCOPED_TRACE(what + ", bands of " + std::to_string(band));
             VectorOutput output;
@@ -412,7 +413,7 @@ TEST(PixelLimit, RefusesBombsByPixelsPerByteButNotFlatImages) {
         openImageReader(ImageInput{{}, jpg, "bomb.jpg"}, options);
         ADD_FAILURE() << "the bomb was opened";
     } catch (const LimitError& error) {
-        EXPECT_EQ(error.kind(), LimitError::Kind::imagePixels);
+        EXPECT_EQ(error.kind(), LimitError::Kind::pixelsPerByte);
         EXPECT_NE(std::string(error.what()).find("bomb.jpg: the image is 30000x30000"), std::string::npos);
         EXPECT_NE(std::string(error.what()).find("pixels per byte"), std::string::npos);
     }

@@ -24,7 +24,7 @@ void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t h
     // fileBytes * maxPixelsPerByte is compared by division, which cannot wrap.
     if (pixels > kPixelsFreeOfRatio && options.maxPixelsPerByte != 0 &&
         (fileBytes == 0 || (pixels - 1) / fileBytes >= options.maxPixelsPerByte))
-        throw LimitError(LimitError::Kind::imagePixels,
+        throw LimitError(LimitError::Kind::pixelsPerByte,
                          std::string(name) + ": the image is " + std::to_string(width) + "x" +
                              std::to_string(height) + " = " + std::to_string(pixels) + " pixels from a file of " +
                              std::to_string(fileBytes) + " bytes, more than " +

@@ -23,7 +23,8 @@ namespace axiswarp::tools {
 
 // Refuses a zero extent, more pixels than options.maxPixels, and more
 // pixels per byte of a file of `fileBytes` than options.maxPixelsPerByte
-// beyond kPixelsFreeOfRatio pixels (LimitError for both).
+// beyond kPixelsFreeOfRatio pixels (LimitError of kinds imagePixels and
+// pixelsPerByte).
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
                      const ImageReadOptions& options, std::uint64_t fileBytes);
 
