@@ -326,13 +326,34 @@ bool jpegWriteFinish(JpegWriteState* s) {
 
 namespace {
 
+// libjpeg's structures, released however the reader or writer ends (also
+// when its constructor throws).
+struct JpegReadRelease {
+    void operator()(JpegReadState* s) const noexcept {
+        if (s->created) jpeg_destroy_decompress(&s->cinfo);
+        std::free(s->icc);
+        delete s;
+    }
+};
+
+struct JpegWriteRelease {
+    void operator()(JpegWriteState* s) const noexcept {
+        if (s->created) jpeg_destroy_compress(&s->cinfo);
+        delete s;
+    }
+};
+
+// Zeroed, as the stage functions expect.
+template <class State, class Release>
+std::unique_ptr<State, Release> zeroedState() {
+    std::unique_ptr<State, Release> state(new State);
+    std::memset(state.get(), 0, sizeof(State));
+    return state;
+}
+
 class JpegReader final : public ImageReader {
 public:
     JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
-    ~JpegReader() override {
-        if (s_->created) jpeg_destroy_decompress(&s_->cinfo);
-        std::free(s_->icc);
-    }
     const StreamInfo& info() const noexcept override { return info_; }
     void readRows(unsigned char* band, std::uint32_t rows) override;
     void nextPage() override { failCodec(name(), "a JPEG file holds one page"); }
@@ -341,15 +362,14 @@ private:
     const std::string& name() const { return source_->name(); }
 
     std::unique_ptr<ByteSource> source_;
-    std::unique_ptr<JpegReadState> s_;
+    std::unique_ptr<JpegReadState, JpegReadRelease> s_;
     StreamInfo info_;
     std::vector<JSAMPROW> rows_;
 };
 
 JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
-    : source_(std::move(source)), s_(std::make_unique<JpegReadState>()) {
+    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()) {
     JpegReadState& s = *s_;
-    std::memset(&s, 0, sizeof s);
     s.source.input = source_.get();
     jpegInstallErrors(s.err);
     s.cinfo.err = &s.err.pub;
@@ -400,15 +420,12 @@ void JpegReader::readRows(unsigned char* band, std::uint32_t rows) {
 class JpegWriter final : public ImageWriter {
 public:
     JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name, const ImageWriteOptions& options);
-    ~JpegWriter() override {
-        if (s_->created) jpeg_destroy_compress(&s_->cinfo);
-    }
     void writeRows(const unsigned char* band, std::uint32_t rows) override;
     void nextPage() override { failCodec(name_, "a JPEG file holds one page"); }
     void finish() override;
 
 private:
-    std::unique_ptr<JpegWriteState> s_;
+    std::unique_ptr<JpegWriteState, JpegWriteRelease> s_;
     std::string name_;
     PageLayout in_;
     std::vector<unsigned char> row_;  // one converted row
@@ -416,7 +433,7 @@ private:
 
 JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
                        const ImageWriteOptions& options)
-    : s_(std::make_unique<JpegWriteState>()), name_(name), in_(out.page) {
+    : s_(zeroedState<JpegWriteState, JpegWriteRelease>()), name_(name), in_(out.page) {
     validateLayoutForEncoding(in_, name);
     if (out.pages != 1) failCodec(name, "a JPEG file holds one page, not " + std::to_string(out.pages));
     if (in_.width > JPEG_MAX_DIMENSION || in_.height > JPEG_MAX_DIMENSION)
@@ -432,7 +449,6 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
         if (hasAlpha) options.warning(std::string(name) + ": alpha channel dropped (JPEG has none)");
     }
     JpegWriteState& s = *s_;
-    std::memset(&s, 0, sizeof s);
     jpegInstallErrors(s.err);
     s.cinfo.err = &s.err.pub;
     s.sink.output = &output;

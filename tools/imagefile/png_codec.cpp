@@ -233,12 +233,31 @@ std::vector<std::byte> exifAfterImageData(ByteSource& in) {
     return {};
 }
 
+// libpng's structures, released however the reader or writer ends (also
+// when its constructor throws).
+struct PngReadHandle {
+    PngState s;
+    PngReadHandle() = default;
+    PngReadHandle(const PngReadHandle&) = delete;
+    PngReadHandle& operator=(const PngReadHandle&) = delete;
+    ~PngReadHandle() {
+        if (s.png != nullptr) png_destroy_read_struct(&s.png, s.info != nullptr ? &s.info : nullptr, nullptr);
+    }
+};
+
+struct PngWriteHandle {
+    PngState s;
+    PngWriteHandle() = default;
+    PngWriteHandle(const PngWriteHandle&) = delete;
+    PngWriteHandle& operator=(const PngWriteHandle&) = delete;
+    ~PngWriteHandle() {
+        if (s.png != nullptr) png_destroy_write_struct(&s.png, s.info != nullptr ? &s.info : nullptr);
+    }
+};
+
 class PngReader final : public ImageReader {
 public:
     PngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
-    ~PngReader() override {
-        if (s_.png != nullptr) png_destroy_read_struct(&s_.png, s_.info != nullptr ? &s_.info : nullptr, nullptr);
-    }
     const StreamInfo& info() const noexcept override { return info_; }
     void readRows(unsigned char* band, std::uint32_t rows) override;
     void nextPage() override { failCodec(name(), "a PNG file holds one page"); }
@@ -250,7 +269,8 @@ private:
     }
 
     std::unique_ptr<ByteSource> source_;
-    PngState s_;
+    PngReadHandle handle_;
+    PngState& s_ = handle_.s;
     StreamInfo info_;
     std::uint32_t done_ = 0;               // rows handed over
     std::vector<png_bytep> rows_;
@@ -341,15 +361,13 @@ void PngReader::readRows(unsigned char* band, std::uint32_t rows) {
 class PngWriter final : public ImageWriter {
 public:
     PngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name, const ImageWriteOptions& options);
-    ~PngWriter() override {
-        if (s_.png != nullptr) png_destroy_write_struct(&s_.png, s_.info != nullptr ? &s_.info : nullptr);
-    }
     void writeRows(const unsigned char* band, std::uint32_t rows) override;
     void nextPage() override { failCodec(name_, "a PNG file holds one page"); }
     void finish() override;
 
 private:
-    PngState s_;
+    PngWriteHandle handle_;
+    PngState& s_ = handle_.s;
     std::string name_;
     std::vector<unsigned char> exif_;
     std::vector<png_bytep> rows_;
