@@ -1,8 +1,5 @@
 #include "imagefile/codec_support.hpp"
 
-#include "imagefile/jpeg_codec.hpp"
-#include "imagefile/png_codec.hpp"
-#include "imagefile/tiff_codec.hpp"
 
 #include <limits>
 
@@ -13,7 +10,7 @@ void failCodec(std::string_view name, const std::string& problem) {
 }
 
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
-                     const ImageReadOptions& options) {
+                     const ImageReadOptions& options, std::uint64_t fileBytes) {
     if (width == 0 || height == 0)
         failCodec(name, "the image has a zero extent (" + std::to_string(width) + "x" +
                        std::to_string(height) + ")");
@@ -24,6 +21,16 @@ void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t h
                          std::string(name) + ": the image is " + std::to_string(width) + "x" +
                              std::to_string(height) + " = " + std::to_string(pixels) +
                              " pixels, more than the limit of " + std::to_string(options.maxPixels));
+    // fileBytes * maxPixelsPerByte is compared by division, which cannot wrap.
+    if (pixels > kPixelsFreeOfRatio && options.maxPixelsPerByte != 0 &&
+        (fileBytes == 0 || (pixels - 1) / fileBytes >= options.maxPixelsPerByte))
+        throw LimitError(LimitError::Kind::pixelsPerByte,
+                         std::string(name) + ": the image is " + std::to_string(width) + "x" +
+                             std::to_string(height) + " = " + std::to_string(pixels) + " pixels from a file of " +
+                             std::to_string(fileBytes) + " bytes, more than " +
+                             std::to_string(options.maxPixelsPerByte) +
+                             " pixels per byte, which no ordinary image of that size reaches (a decompression "
+                             "bomb?)");
 }
 
 // Size of an interleaved buffer of `rowBytes` by `height`, refused when it
@@ -47,11 +54,14 @@ void validateForEncoding(const Image& image, std::string_view name) {
                             " samples: this format stores 8- or 16-bit unsigned integers");
 }
 
-std::string contentHint(std::span<const std::byte> bytes) {
-    if (looksLikePng(bytes)) return " (its content is PNG)";
-    if (looksLikeJpeg(bytes)) return " (its content is JPEG)";
-    if (looksLikeTiff(bytes)) return " (its content is TIFF)";
-    return "";
+void validateLayoutForEncoding(const PageLayout& page, std::string_view name) {
+    if (page.width == 0 || page.height == 0) failCodec(name, "cannot write an image with a zero extent");
+    if (page.channels < 1 || page.channels > 4)
+        failCodec(name, "cannot write an image with " + std::to_string(page.channels) +
+                            " channels (1 to 4 are supported)");
+    if (page.type != SampleType::uint8 && page.type != SampleType::uint16)
+        failCodec(name, "cannot write " + std::string(sampleTypeName(page.type)) +
+                            " samples: this format stores 8- or 16-bit unsigned integers");
 }
 
 void storeBand(Image& image, const unsigned char* band, std::size_t rowBytes, std::uint32_t first,

@@ -5,6 +5,7 @@
 
 #include "imagefile/codec_options.hpp"
 #include "image/image.hpp"
+#include "imagefile/image_stream.hpp"
 #include "imagefile/planar_layout.hpp"
 #include "runtime/tool_error.hpp"
 
@@ -20,9 +21,12 @@ namespace axiswarp::tools {
 
 [[noreturn]] void failCodec(std::string_view name, const std::string& problem);
 
-// Refuses a zero extent, and more pixels than options.maxPixels (LimitError).
+// Refuses a zero extent, more pixels than options.maxPixels, and more
+// pixels per byte of a file of `fileBytes` than options.maxPixelsPerByte
+// beyond kPixelsFreeOfRatio pixels (LimitError of kinds imagePixels and
+// pixelsPerByte).
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,
-                     const ImageReadOptions& options);
+                     const ImageReadOptions& options, std::uint64_t fileBytes);
 
 // Size of an interleaved buffer of `rowBytes` by `height`, refused when it
 // does not fit memory arithmetic.
@@ -32,9 +36,8 @@ std::size_t bufferBytes(std::string_view name, std::uint64_t rowBytes, std::uint
 // samples other than 8- or 16-bit unsigned integers.
 void validateForEncoding(const Image& image, std::string_view name);
 
-// " (its content is PNG)" and the like when the bytes start like a format
-// the tool reads, else empty: the end of a "not a ... file" message.
-std::string contentHint(std::span<const std::byte> bytes);
+// The same for a page a writer is opened with.
+void validateLayoutForEncoding(const PageLayout& page, std::string_view name);
 
 // 16-bit PNG rows are big-endian; libpng swaps them to and from the machine's
 // order, so that a band is plain uint16 samples.

@@ -1,17 +1,13 @@
-// Image files: which codec a file goes through, and reading and writing
-// whole files.
-//
-// The format of an input is told by its content (the first bytes), so a file
-// named for another format is still read right; the format of an output
-// follows its extension (.png, .jpg, .jpeg, .tif, .tiff; any case). Formats a
-// user may try that the tool does not read or write are refused with a
-// message listing the supported ones.
+// Image files read and written whole, as planar images, through the band
+// readers and writers of the format registry (format_registry.hpp): a file
+// is read from disk as the codec needs it, never copied whole into memory.
 //
 // Each codec has its own file: png_codec, jpeg_codec, tiff_codec.
 #ifndef AXISWARP_TOOLS_IMAGE_IO_HPP
 #define AXISWARP_TOOLS_IMAGE_IO_HPP
 
 #include "imagefile/codec_options.hpp"
+#include "imagefile/format_registry.hpp"
 #include "image/image.hpp"
 #include "imagefile/image_file.hpp"
 #include "imagefile/jpeg_codec.hpp"
@@ -27,16 +23,6 @@
 #include <vector>
 
 namespace axiswarp::tools {
-
-// From the extension; throws ToolError naming the file for any other.
-ImageFormat imageFormatFor(const std::filesystem::path& path);
-// From the first bytes; nullopt when they are none of the formats read.
-std::optional<ImageFormat> sniffImageFormat(std::span<const std::byte> bytes) noexcept;
-
-// Throws ToolError naming the output when `format` cannot hold pages of this
-// sample type, or this many pages: PNG and JPEG hold one page of 8- or
-// 16-bit unsigned samples (JPEG reduces 16 bits to 8), TIFF any.
-void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name);
 
 // "none", "lzw", "deflate"; ToolError for any other.
 TiffCompression parseTiffCompression(std::string_view text);

@@ -1,7 +1,9 @@
 #include "imagefile/jpeg_codec.hpp"
 
-#include "imagefile/band_pipeline.hpp"
+#include "imagefile/byte_outputs.hpp"
 #include "imagefile/codec_support.hpp"
+#include "imagefile/format_registry.hpp"
+#include "imagefile/whole_image.hpp"
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <cstddef>
@@ -75,13 +77,59 @@ void jpegInstallErrors(JpegErrorManager& err) {
     err.message[0] = '\0';
 }
 
+// Pulls the file through a ByteSource in pieces of 64 KiB. At the end of
+// the data it gives the library an end-of-image marker after a warning, as
+// libjpeg's own sources do; the warning ends the decode (jpegEmitMessage).
+struct JpegSource {
+    jpeg_source_mgr pub;
+    ByteSource* input;
+    JOCTET buffer[65536];
+};
+
+void jpegSourceInit(j_decompress_ptr) {}
+
+boolean jpegSourceFill(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+    std::size_t got = src->input->read(std::as_writable_bytes(std::span(src->buffer)));
+    if (got == 0) {
+        if (src->input->error() != 0) {
+            auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+            std::snprintf(err->message, sizeof err->message, "read error: %s", std::strerror(src->input->error()));
+            std::longjmp(err->jump, 1);
+        }
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        got = 2;
+    }
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = got;
+    return TRUE;
+}
+
+void jpegSourceSkip(j_decompress_ptr cinfo, long count) {
+    auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+    if (count <= 0) return;
+    const auto skip = static_cast<std::size_t>(count);
+    if (skip <= src->pub.bytes_in_buffer) {
+        src->pub.next_input_byte += skip;
+        src->pub.bytes_in_buffer -= skip;
+        return;
+    }
+    // Past the buffer: on from there, without reading what is skipped.
+    src->input->seek(src->input->tell() + (skip - src->pub.bytes_in_buffer));
+    src->pub.bytes_in_buffer = 0;
+    jpegSourceFill(cinfo);
+}
+
+void jpegSourceTerm(j_decompress_ptr) {}
+
 struct JpegReadState {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     jpeg_progress_mgr progress;
+    JpegSource source;
     bool created;
-    const unsigned char* input;
-    std::size_t inputSize;
     bool cmyk;
     unsigned width, height;
     int components;
@@ -106,7 +154,12 @@ bool jpegReadHeader(JpegReadState* s) {
     jpeg_create_decompress(&s->cinfo);
     s->created = true;
     s->cinfo.progress = &s->progress;
-    jpeg_mem_src(&s->cinfo, s->input, static_cast<unsigned long>(s->inputSize));
+    s->source.pub.init_source = jpegSourceInit;
+    s->source.pub.fill_input_buffer = jpegSourceFill;
+    s->source.pub.skip_input_data = jpegSourceSkip;
+    s->source.pub.resync_to_restart = jpeg_resync_to_restart;
+    s->source.pub.term_source = jpegSourceTerm;
+    s->cinfo.src = &s->source.pub;
     // Kept whole; the file's own size bounds what they cost.
     jpeg_save_markers(&s->cinfo, kExifMarker, 0xffff);
     jpeg_save_markers(&s->cinfo, kIccMarker, 0xffff);
@@ -152,7 +205,7 @@ bool jpegReadBand(JpegReadState* s) {
     if (setjmp(s->err.jump)) return false;
     for (unsigned done = 0; done < s->bandRows;) {
         const JDIMENSION got = jpeg_read_scanlines(&s->cinfo, s->rows + done, s->bandRows - done);
-        // A memory source never suspends; no progress means no more data.
+        // The source never suspends; no progress means no more data.
         if (got == 0) {
             std::snprintf(s->err.message, sizeof s->err.message, "the decoder stopped early");
             return false;
@@ -168,51 +221,49 @@ bool jpegFinish(JpegReadState* s) {
     return true;
 }
 
-struct JpegReadGuard {
-    JpegReadState& s;
-    ~JpegReadGuard() {
-        if (s.created) jpeg_destroy_decompress(&s.cinfo);
-        std::free(s.icc);
-    }
-};
-
-// A destination that collects the compressed bytes in a malloc'd buffer the
-// caller frees, whatever happens to the encoder.
+// Hands the compressed bytes to a ByteOutput in pieces of 64 KiB. A failed
+// write ends the encode with the output's own message.
 struct JpegSink {
     jpeg_destination_mgr pub;
-    unsigned char* buffer;
-    std::size_t capacity;
-    std::size_t used;
+    ByteOutput* output;
+    JOCTET buffer[65536];
 };
 
 void jpegSinkInit(j_compress_ptr cinfo) {
     auto* sink = reinterpret_cast<JpegSink*>(cinfo->dest);
-    if (sink->buffer == nullptr) {
-        sink->buffer = static_cast<unsigned char*>(std::malloc(65536));
-        if (sink->buffer == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
-        sink->capacity = 65536;
-    }
     sink->pub.next_output_byte = sink->buffer;
-    sink->pub.free_in_buffer = sink->capacity;
+    sink->pub.free_in_buffer = sizeof sink->buffer;
 }
 
-boolean jpegSinkGrow(j_compress_ptr cinfo) {
+void jpegSinkWrite(j_compress_ptr cinfo, std::size_t bytes) {
+    auto* sink = reinterpret_cast<JpegSink*>(cinfo->dest);
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    bool failed = false;
+    try {
+        sink->output->write(std::as_bytes(std::span(sink->buffer, bytes)));
+    } catch (const std::exception& e) {
+        std::snprintf(err->message, sizeof err->message, "%s", e.what());
+        failed = true;
+    } catch (...) {
+        std::snprintf(err->message, sizeof err->message, "write failed");
+        failed = true;
+    }
+    // Jumps only once the handler's frames are gone.
+    if (failed) std::longjmp(err->jump, 1);
+}
+
+boolean jpegSinkEmpty(j_compress_ptr cinfo) {
     // Called when the whole buffer is full.
     auto* sink = reinterpret_cast<JpegSink*>(cinfo->dest);
-    const std::size_t old = sink->capacity;
-    if (old > std::numeric_limits<std::size_t>::max() / 2) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
-    void* grown = std::realloc(sink->buffer, old * 2);
-    if (grown == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
-    sink->buffer = static_cast<unsigned char*>(grown);
-    sink->capacity = old * 2;
-    sink->pub.next_output_byte = sink->buffer + old;
-    sink->pub.free_in_buffer = old;
+    jpegSinkWrite(cinfo, sizeof sink->buffer);
+    sink->pub.next_output_byte = sink->buffer;
+    sink->pub.free_in_buffer = sizeof sink->buffer;
     return TRUE;
 }
 
 void jpegSinkTerm(j_compress_ptr cinfo) {
     auto* sink = reinterpret_cast<JpegSink*>(cinfo->dest);
-    sink->used = sink->capacity - sink->pub.free_in_buffer;
+    jpegSinkWrite(cinfo, sizeof sink->buffer - sink->pub.free_in_buffer);
 }
 
 struct JpegWriteState {
@@ -237,7 +288,7 @@ bool jpegWriteStart(JpegWriteState* s) {
     jpeg_create_compress(&s->cinfo);
     s->created = true;
     s->sink.pub.init_destination = jpegSinkInit;
-    s->sink.pub.empty_output_buffer = jpegSinkGrow;
+    s->sink.pub.empty_output_buffer = jpegSinkEmpty;
     s->sink.pub.term_destination = jpegSinkTerm;
     s->cinfo.dest = &s->sink.pub;
     s->cinfo.image_width = s->width;
@@ -259,7 +310,7 @@ bool jpegWriteStart(JpegWriteState* s) {
 
 bool jpegWriteBand(JpegWriteState* s) {
     if (setjmp(s->err.jump)) return false;
-    // A memory destination never suspends, so every row is taken.
+    // The destination never suspends, so every row is taken.
     for (unsigned done = 0; done < s->bandRows;)
         done += jpeg_write_scanlines(&s->cinfo, s->rows + done, s->bandRows - done);
     return true;
@@ -271,13 +322,218 @@ bool jpegWriteFinish(JpegWriteState* s) {
     return true;
 }
 
-struct JpegWriteGuard {
-    JpegWriteState& s;
-    ~JpegWriteGuard() {
-        if (s.created) jpeg_destroy_compress(&s.cinfo);
-        std::free(s.sink.buffer);
+}  // namespace
+
+namespace {
+
+// libjpeg's structures, released however the reader or writer ends (also
+// when its constructor throws).
+struct JpegReadRelease {
+    void operator()(JpegReadState* s) const noexcept {
+        if (s->created) jpeg_destroy_decompress(&s->cinfo);
+        std::free(s->icc);
+        delete s;
     }
 };
+
+struct JpegWriteRelease {
+    void operator()(JpegWriteState* s) const noexcept {
+        if (s->created) jpeg_destroy_compress(&s->cinfo);
+        delete s;
+    }
+};
+
+// Zeroed, as the stage functions expect.
+template <class State, class Release>
+std::unique_ptr<State, Release> zeroedState() {
+    std::unique_ptr<State, Release> state(new State);
+    std::memset(state.get(), 0, sizeof(State));
+    return state;
+}
+
+class JpegReader final : public ImageReader {
+public:
+    JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+    const StreamInfo& info() const noexcept override { return info_; }
+    void readRows(unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override { failCodec(name(), "a JPEG file holds one page"); }
+
+private:
+    const std::string& name() const { return source_->name(); }
+
+    std::unique_ptr<ByteSource> source_;
+    std::unique_ptr<JpegReadState, JpegReadRelease> s_;
+    StreamInfo info_;
+    std::vector<JSAMPROW> rows_;
+};
+
+JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
+    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()) {
+    JpegReadState& s = *s_;
+    s.source.input = source_.get();
+    jpegInstallErrors(s.err);
+    s.cinfo.err = &s.err.pub;
+    s.progress.progress_monitor = jpegProgress;
+    if (!jpegReadHeader(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
+    if (s.cmyk) failCodec(name(), "CMYK JPEG images are not supported");
+    ImageMetadata& found = info_.metadata;
+    if (s.icc != nullptr) {
+        const auto* p = reinterpret_cast<const std::byte*>(s.icc);
+        found.iccProfile.assign(p, p + s.iccSize);
+    }
+    for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m != nullptr; m = m->next) {
+        if (m->marker != kExifMarker || m->data_length <= sizeof kExifHeader ||
+            std::memcmp(m->data, kExifHeader, sizeof kExifHeader) != 0)
+            continue;
+        const auto* p = reinterpret_cast<const std::byte*>(m->data);
+        found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
+        break;
+    }
+    checkPixelLimit(name(), s.width, s.height, options, source_->size());
+    // A progressive file is read whole here (its coefficients, 2 bytes a
+    // sample), a sequential one only as far as its first rows.
+    if (!jpegStart(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
+    info_.format = ImageFormat::jpeg;
+    info_.page = {s.width, s.height, static_cast<std::uint32_t>(s.components), SampleType::uint8};
+    // One row of MCUs is what the decoder works on at once.
+    info_.bandRows = std::min<std::uint32_t>(s.height, static_cast<std::uint32_t>(s.cinfo.max_v_samp_factor) * DCTSIZE);
+}
+
+void JpegReader::readRows(unsigned char* band, std::uint32_t rows) {
+    JpegReadState& s = *s_;
+    const std::uint32_t done = s.cinfo.output_scanline;
+    if (rows > s.height - done)
+        failCodec(name(), "asked for rows past the last (" + std::to_string(done + rows) + " of " +
+                              std::to_string(s.height) + ")");
+    if (rows == 0) return;
+    const std::size_t rowBytes = info_.page.rowBytes();
+    rows_ = bandRowPointers<JSAMPROW>(band, rowBytes, rows);
+    s.rows = rows_.data();
+    s.bandRows = rows;
+    if (!jpegReadBand(&s))
+        failCodec(name(), "invalid JPEG data at row " + std::to_string(s.cinfo.output_scanline + 1) + ": " +
+                              s.err.message);
+    if (s.cinfo.output_scanline == s.height && !jpegFinish(&s))
+        failCodec(name(), std::string("invalid JPEG data after the last row: ") + s.err.message);
+}
+
+class JpegWriter final : public ImageWriter {
+public:
+    JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name, const ImageWriteOptions& options);
+    void writeRows(const unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override { failCodec(name_, "a JPEG file holds one page"); }
+    void finish() override;
+
+private:
+    std::unique_ptr<JpegWriteState, JpegWriteRelease> s_;
+    std::string name_;
+    PageLayout in_;
+    std::vector<unsigned char> row_;  // one converted row
+};
+
+JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                       const ImageWriteOptions& options)
+    : s_(zeroedState<JpegWriteState, JpegWriteRelease>()), name_(name), in_(out.page) {
+    validateLayoutForEncoding(in_, name);
+    if (out.pages != 1) failCodec(name, "a JPEG file holds one page, not " + std::to_string(out.pages));
+    if (in_.width > JPEG_MAX_DIMENSION || in_.height > JPEG_MAX_DIMENSION)
+        failCodec(name, "the image is " + std::to_string(in_.width) + "x" + std::to_string(in_.height) +
+                            ", larger than JPEG allows (" + std::to_string(JPEG_MAX_DIMENSION) + " a side)");
+    if (options.jpegQuality < 1 || options.jpegQuality > 100)
+        failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(options.jpegQuality));
+    const bool hasAlpha = in_.channels == 2 || in_.channels == 4;
+    const std::uint32_t components = in_.channels <= 2 ? 1 : 3;
+    if (options.warning) {
+        if (in_.type == SampleType::uint16)
+            options.warning(std::string(name) + ": 16-bit samples reduced to 8 bits for JPEG");
+        if (hasAlpha) options.warning(std::string(name) + ": alpha channel dropped (JPEG has none)");
+    }
+    JpegWriteState& s = *s_;
+    jpegInstallErrors(s.err);
+    s.cinfo.err = &s.err.pub;
+    s.sink.output = &output;
+    s.width = in_.width;
+    s.height = in_.height;
+    s.components = static_cast<int>(components);
+    s.quality = options.jpegQuality;
+    const ImageMetadata& metadata = out.metadata;
+    std::vector<unsigned char> exifSegment;
+    auto leftOut = [&](const std::string& what) {
+        if (options.warning) options.warning(std::string(name) + ": " + what + "; left out");
+    };
+    const std::size_t exifSize = metadata.exif.size();
+    if (exifSize > kMaxSegment - sizeof kExifHeader) {
+        leftOut("the EXIF block has " + std::to_string(exifSize) + " bytes, more than a JPEG segment holds (" +
+                std::to_string(kMaxSegment - sizeof kExifHeader) + ")");
+    } else if (exifSize > 0) {
+        exifSegment.assign(kExifHeader, kExifHeader + sizeof kExifHeader);
+        const auto* e = reinterpret_cast<const unsigned char*>(metadata.exif.data());
+        exifSegment.insert(exifSegment.end(), e, e + exifSize);
+        s.exifSegment = exifSegment.data();
+        s.exifSegmentSize = static_cast<unsigned>(exifSegment.size());
+    }
+    const std::size_t iccSize = metadata.iccProfile.size();
+    if (iccSize > kMaxIccBytes) {
+        leftOut("the ICC profile has " + std::to_string(iccSize) + " bytes, more than JPEG holds (" +
+                std::to_string(kMaxIccBytes) + ")");
+    } else if (iccSize > 0) {
+        s.icc = reinterpret_cast<const JOCTET*>(metadata.iccProfile.data());
+        s.iccSize = static_cast<unsigned>(iccSize);
+    }
+    if (!jpegWriteStart(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
+    s.exifSegment = nullptr;
+    s.icc = nullptr;
+    if (in_.type != SampleType::uint8 || hasAlpha) row_.resize(std::size_t{in_.width} * components);
+}
+
+void JpegWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
+    JpegWriteState& s = *s_;
+    const std::uint32_t done = s.cinfo.next_scanline;
+    if (rows > s.height - done)
+        failCodec(name_, "given rows past the last (" + std::to_string(done + rows) + " of " +
+                             std::to_string(s.height) + ")");
+    const std::size_t rowBytes = in_.rowBytes();
+    if (row_.empty()) {
+        // libjpeg only reads the rows it is given.
+        std::vector<JSAMPROW> pointers =
+            bandRowPointers<JSAMPROW>(const_cast<unsigned char*>(band), rowBytes, rows);
+        s.rows = pointers.data();
+        s.bandRows = rows;
+        if (!jpegWriteBand(&s)) failCodec(name_, std::string("JPEG encoding failed: ") + s.err.message);
+        return;
+    }
+    // The colour samples come first in every layout, so dropping alpha is
+    // skipping the last sample of each pixel.
+    const std::uint32_t channels = in_.channels;
+    const std::uint32_t components = static_cast<std::uint32_t>(s.components);
+    JSAMPROW pointer = row_.data();
+    s.rows = &pointer;
+    s.bandRows = 1;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const unsigned char* in = band + r * rowBytes;
+        for (std::uint32_t x = 0; x < in_.width; ++x)
+            for (std::uint32_t c = 0; c < components; ++c) {
+                const std::size_t at = std::size_t{x} * channels + c;
+                if (in_.type == SampleType::uint8) {
+                    row_[std::size_t{x} * components + c] = in[at];
+                } else {
+                    std::uint16_t v;
+                    std::memcpy(&v, in + at * 2, 2);
+                    // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
+                    row_[std::size_t{x} * components + c] = static_cast<unsigned char>((unsigned{v} + 128) / 257);
+                }
+            }
+        if (!jpegWriteBand(&s)) failCodec(name_, std::string("JPEG encoding failed: ") + s.err.message);
+    }
+}
+
+void JpegWriter::finish() {
+    JpegWriteState& s = *s_;
+    if (s.cinfo.next_scanline != s.height)
+        failCodec(name_, "the image ended after " + std::to_string(s.cinfo.next_scanline) + " of " +
+                             std::to_string(s.height) + " rows");
+    if (!jpegWriteFinish(&s)) failCodec(name_, std::string("JPEG encoding failed: ") + s.err.message);
+}
 
 }  // namespace
 
@@ -286,150 +542,34 @@ bool looksLikeJpeg(std::span<const std::byte> bytes) noexcept {
            bytes[2] == std::byte{0xff};
 }
 
-Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,
-                 const ImageReadOptions& options, ImageMetadata* metadata) {
-    if (!looksLikeJpeg(bytes)) failCodec(name, "not a JPEG file" + contentHint(bytes));
-    if (bytes.size() > std::numeric_limits<unsigned long>::max()) failCodec(name, "the file is too large");
-    JpegReadState s;
-    std::memset(&s, 0, sizeof s);
-    JpegReadGuard guard{s};
-    s.input = reinterpret_cast<const unsigned char*>(bytes.data());
-    s.inputSize = bytes.size();
-    jpegInstallErrors(s.err);
-    s.cinfo.err = &s.err.pub;
-    s.progress.progress_monitor = jpegProgress;
-    if (!jpegReadHeader(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
-    if (s.cmyk) failCodec(name, "CMYK JPEG images are not supported");
-    ImageMetadata found;
-    if (metadata != nullptr) {
-        if (s.icc != nullptr) {
-            const auto* p = reinterpret_cast<const std::byte*>(s.icc);
-            found.iccProfile.assign(p, p + s.iccSize);
-        }
-        for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m != nullptr; m = m->next) {
-            if (m->marker != kExifMarker || m->data_length <= sizeof kExifHeader ||
-                std::memcmp(m->data, kExifHeader, sizeof kExifHeader) != 0)
-                continue;
-            const auto* p = reinterpret_cast<const std::byte*>(m->data);
-            found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
-            break;
-        }
-    }
-
-    checkPixelLimit(name, s.width, s.height, options);
-    // JPEG data has no useful lower bound on its size (an arithmetic-coded
-    // flat image is almost nothing), so a header cannot be checked against
-    // the file. The image's memory is therefore taken only once the first
-    // band has decoded: a file that holds no real scan data fails before it
-    // costs the memory its header claims. (The host's pages are committed as
-    // they are written, so a file that runs out of data later has cost only
-    // the rows it really held.)
-    const std::size_t rowBytes = std::size_t{s.width} * static_cast<std::size_t>(s.components);
-    if (!jpegStart(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
-    const std::uint32_t bandRows = std::min<std::uint32_t>(kBandRows, s.height);
-    const std::uint32_t bands = (s.height + kBandRows - 1) / kBandRows;
-    Image image;
-    std::vector<JSAMPROW> rows;
-    pipelineBands(
-        options.pool, bufferBytes(name, rowBytes, bandRows), bands,
-        [&](std::uint32_t b, unsigned char* band) {
-            const std::uint32_t first = b * kBandRows;
-            s.bandRows = std::min<std::uint32_t>(kBandRows, s.height - first);
-            rows = bandRowPointers<JSAMPROW>(band, rowBytes, s.bandRows);
-            s.rows = rows.data();
-            if (!jpegReadBand(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
-            if (b == 0)
-                image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.components), 8);
-        },
-        [&](std::uint32_t b, const unsigned char* band) {
-            const std::uint32_t first = b * kBandRows;
-            storeBand(image, band, rowBytes, first, std::min<std::uint32_t>(kBandRows, s.height - first));
-        });
-    if (!jpegFinish(&s)) failCodec(name, std::string("invalid JPEG data: ") + s.err.message);
-    if (metadata != nullptr) *metadata = std::move(found);
-    return image;
+std::unique_ptr<ImageReader> openJpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options) {
+    return std::make_unique<JpegReader>(std::move(source), options);
 }
 
-std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name,
-                                  const ImageWriteOptions& options, const ImageMetadata* metadata) {
+std::unique_ptr<ImageWriter> openJpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                            const ImageWriteOptions& options) {
+    return std::make_unique<JpegWriter>(output, out, name, options);
+}
+
+Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name, const ImageReadOptions& options,
+                 ImageMetadata* metadata) {
+    if (!looksLikeJpeg(bytes)) failCodec(name, "not a JPEG file" + contentHint(bytes));
+    JpegReader reader(ByteSource::overBytes(bytes, std::string(name)), options);
+    ImageFile file = readAllPages(reader, options);
+    if (metadata != nullptr) *metadata = std::move(file.metadata);
+    return std::move(file.pages.front());
+}
+
+std::vector<std::byte> encodeJpeg(const Image& image, std::string_view name, const ImageWriteOptions& options,
+                                  const ImageMetadata* metadata) {
     validateForEncoding(image, name);
-    if (image.width > JPEG_MAX_DIMENSION || image.height > JPEG_MAX_DIMENSION)
-        failCodec(name, "the image is " + std::to_string(image.width) + "x" +
-                       std::to_string(image.height) + ", larger than JPEG allows (" +
-                       std::to_string(JPEG_MAX_DIMENSION) + " a side)");
-    if (options.jpegQuality < 1 || options.jpegQuality > 100)
-        failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(options.jpegQuality));
-    const bool hasAlpha = image.channels == 2 || image.channels == 4;
-    const std::uint32_t components = image.channels <= 2 ? 1 : 3;
-    if (options.warning) {
-        if (image.bitDepth() == 16)
-            options.warning(std::string(name) + ": 16-bit samples reduced to 8 bits for JPEG");
-        if (hasAlpha)
-            options.warning(std::string(name) + ": alpha channel dropped (JPEG has none)");
-    }
-    const std::size_t rowBytes = bufferBytes(name, image.width, components);
-
-    JpegWriteState s;
-    std::memset(&s, 0, sizeof s);
-    JpegWriteGuard guard{s};
-    jpegInstallErrors(s.err);
-    s.cinfo.err = &s.err.pub;
-    s.width = image.width;
-    s.height = image.height;
-    s.components = static_cast<int>(components);
-    s.quality = options.jpegQuality;
-    std::vector<unsigned char> exifSegment;
-    if (metadata != nullptr) {
-        auto leftOut = [&](const std::string& what) {
-            if (options.warning) options.warning(std::string(name) + ": " + what + "; left out");
-        };
-        const std::size_t exifSize = metadata->exif.size();
-        if (exifSize > kMaxSegment - sizeof kExifHeader) {
-            leftOut("the EXIF block has " + std::to_string(exifSize) + " bytes, more than a JPEG segment holds (" +
-                    std::to_string(kMaxSegment - sizeof kExifHeader) + ")");
-        } else if (exifSize > 0) {
-            exifSegment.assign(kExifHeader, kExifHeader + sizeof kExifHeader);
-            const auto* e = reinterpret_cast<const unsigned char*>(metadata->exif.data());
-            exifSegment.insert(exifSegment.end(), e, e + exifSize);
-            s.exifSegment = exifSegment.data();
-            s.exifSegmentSize = static_cast<unsigned>(exifSegment.size());
-        }
-        const std::size_t iccSize = metadata->iccProfile.size();
-        if (iccSize > kMaxIccBytes) {
-            leftOut("the ICC profile has " + std::to_string(iccSize) + " bytes, more than JPEG holds (" +
-                    std::to_string(kMaxIccBytes) + ")");
-        } else if (iccSize > 0) {
-            s.icc = reinterpret_cast<const JOCTET*>(metadata->iccProfile.data());
-            s.iccSize = static_cast<unsigned>(iccSize);
-        }
-    }
-    if (!jpegWriteStart(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
-
-    const std::uint32_t bandRows = std::min(kBandRows, image.height);
-    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
-    std::vector<JSAMPROW> rows = bandRowPointers<JSAMPROW>(band.bytes(), rowBytes, bandRows);
-    s.rows = rows.data();
-    const PlaneGeometry g = geometryOf(image);
-    for (std::uint32_t first = 0; first < image.height; first += kBandRows) {
-        const std::uint32_t count = std::min(kBandRows, image.height - first);
-        // The colour channels come first in every layout, so dropping alpha
-        // is simply not reading the last plane.
-        if (image.bitDepth() == 8) {
-            planesToBand(image.samples8().data(), g, first, count, components, band.bytes(),
-                         rowBytes, [](std::uint8_t v) { return v; });
-        } else {
-            // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
-            planesToBand(image.samples16().data(), g, first, count, components, band.bytes(),
-                         rowBytes, [](std::uint16_t v) {
-                             return static_cast<unsigned char>((unsigned{v} + 128) / 257);
-                         });
-        }
-        s.bandRows = count;
-        if (!jpegWriteBand(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
-    }
-    if (!jpegWriteFinish(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
-    const auto* out = reinterpret_cast<const std::byte*>(s.sink.buffer);
-    return std::vector<std::byte>(out, out + s.sink.used);
+    StreamInfo out = streamInfoOf(image, ImageFormat::jpeg);
+    if (metadata != nullptr) out.metadata = *metadata;
+    VectorOutput output;
+    JpegWriter writer(output, out, name, options);
+    writePage(writer, image);
+    writer.finish();
+    return std::move(output.bytes());
 }
 
 }  // namespace axiswarp::tools

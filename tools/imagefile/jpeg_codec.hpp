@@ -16,17 +16,22 @@
 // segment's 65527 bytes, or a profile beyond 255 segments, is left out with
 // a warning.
 //
-// Decoded bands of rows go straight into the image's planes, and the image's
-// memory is taken only once the first band has decoded. Every failure throws
-// ToolError whose message starts with `name`.
+// The reader pulls the file through a libjpeg source over a ByteSource, 64
+// KiB at a time, and decodes rows as they are asked for (a progressive
+// file's scans are all read when it is opened). Every failure throws
+// ToolError whose message starts with the input's name, naming the row for
+// damaged image data.
 #ifndef AXISWARP_TOOLS_JPEG_CODEC_HPP
 #define AXISWARP_TOOLS_JPEG_CODEC_HPP
 
 #include "imagefile/codec_options.hpp"
 #include "image/image.hpp"
+#include "imagefile/byte_source.hpp"
 #include "imagefile/image_file.hpp"
+#include "imagefile/image_stream.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -35,6 +40,15 @@ namespace axiswarp::tools {
 
 bool looksLikeJpeg(std::span<const std::byte> bytes) noexcept;
 
+// The metadata of info() is read with the header; its orientation stays 1
+// (the registry reads it from the EXIF).
+std::unique_ptr<ImageReader> openJpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+// 8- or 16-bit samples (16 reduced to 8), 1 to 4 channels (alpha dropped),
+// each conversion reported once through options.warning; one page.
+std::unique_ptr<ImageWriter> openJpegWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                            const ImageWriteOptions& options);
+
+// Whole images through the reader and the writer.
 // `metadata`, when given, receives the profile and EXIF block; its
 // orientation is left for the caller to read from the EXIF.
 Image decodeJpeg(std::span<const std::byte> bytes, std::string_view name,

@@ -1,12 +1,15 @@
 #include "imagefile/png_codec.hpp"
 
-#include "imagefile/band_pipeline.hpp"
+#include "imagefile/byte_outputs.hpp"
 #include "imagefile/codec_support.hpp"
+#include "imagefile/format_registry.hpp"
+#include "imagefile/whole_image.hpp"
 
 #include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -32,13 +35,9 @@ struct PngState {
     char message[256] = {};
     char warning[256] = {};  // the last warning libpng gave
     // reading
-    const unsigned char* input = nullptr;
-    std::size_t inputSize = 0;
-    std::size_t inputPos = 0;
-    // writing: a malloc'd buffer grown by the write callback
-    unsigned char* output = nullptr;
-    std::size_t outputSize = 0;
-    std::size_t outputCapacity = 0;
+    ByteSource* input = nullptr;
+    // writing
+    ByteOutput* output = nullptr;
     // image geometry after transforms, or to be written
     png_uint_32 width = 0;
     png_uint_32 height = 0;
@@ -50,6 +49,8 @@ struct PngState {
     int passes = 1;
     std::size_t rowBytes = 0;
     png_bytepp rows = nullptr;
+    std::uint32_t bandRows = 0;  // rows in `rows` for the next band
+    std::uint32_t bandDone = 0;  // of them, done so far
     // metadata to write, owned by the caller
     const unsigned char* icc = nullptr;
     png_uint_32 iccSize = 0;
@@ -71,28 +72,26 @@ void pngOnWarning(png_structp png, png_const_charp msg) {
 
 void pngReadData(png_structp png, png_bytep out, std::size_t length) {
     auto* state = static_cast<PngState*>(png_get_io_ptr(png));
-    if (state->inputSize - state->inputPos < length)
+    ByteSource* in = state->input;
+    if (in->read(std::as_writable_bytes(std::span(out, length))) != length) {
+        if (in->error() != 0) {
+            std::snprintf(state->message, sizeof state->message, "read error: %s", std::strerror(in->error()));
+            png_longjmp(png, 1);
+        }
         png_error(png, "unexpected end of file (the file is truncated)");
-    std::memcpy(out, state->input + state->inputPos, length);
-    state->inputPos += length;
+    }
 }
 
 void pngWriteData(png_structp png, png_bytep data, std::size_t length) {
     auto* state = static_cast<PngState*>(png_get_io_ptr(png));
-    if (state->outputCapacity - state->outputSize < length) {
-        std::size_t capacity = std::max<std::size_t>(state->outputCapacity, 65536);
-        while (capacity - state->outputSize < length) {
-            if (capacity > std::numeric_limits<std::size_t>::max() / 2)
-                png_error(png, "out of memory");
-            capacity *= 2;
-        }
-        void* grown = std::realloc(state->output, capacity);
-        if (grown == nullptr) png_error(png, "out of memory");
-        state->output = static_cast<unsigned char*>(grown);
-        state->outputCapacity = capacity;
+    try {
+        state->output->write(std::as_bytes(std::span(data, length)));
+    } catch (const std::exception& e) {
+        std::snprintf(state->message, sizeof state->message, "%s", e.what());
+        png_longjmp(png, 1);
+    } catch (...) {
+        png_error(png, "write failed");
     }
-    std::memcpy(state->output + state->outputSize, data, length);
-    state->outputSize += length;
 }
 
 void pngFlush(png_structp) {}
@@ -136,15 +135,18 @@ bool pngPrepareRows(PngState* s) {
 
 // An interlaced image's passes each cover the whole image, so it is read at
 // once into a full-size buffer; others are read band by band.
+// An interlaced image's passes each cover the whole image, so it is read at
+// once into a full-size buffer; others are read band by band, a row at a
+// time so that a failure knows its row.
 bool pngReadWhole(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
     png_read_image(s->png, s->rows);
     return true;
 }
 
-bool pngReadBand(PngState* s, std::uint32_t count) {
+bool pngReadBand(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
-    png_read_rows(s->png, s->rows, nullptr, count);
+    for (; s->bandDone < s->bandRows; ++s->bandDone) png_read_row(s->png, s->rows[s->bandDone], nullptr);
     return true;
 }
 
@@ -190,9 +192,9 @@ bool pngWriteStart(PngState* s) {
     return true;
 }
 
-bool pngWriteBand(PngState* s, std::uint32_t count) {
+bool pngWriteBand(PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return false;
-    png_write_rows(s->png, s->rows, count);
+    for (; s->bandDone < s->bandRows; ++s->bandDone) png_write_row(s->png, s->rows[s->bandDone]);
     return true;
 }
 
@@ -202,20 +204,245 @@ bool pngWriteFinish(PngState* s) {
     return true;
 }
 
-struct PngReadGuard {
-    PngState& s;
-    ~PngReadGuard() {
+// An eXIf chunk after the image data, which libpng would give only once
+// every row was read: the chunks are walked by their lengths, reading eight
+// bytes of each, so that the orientation is known before the first row.
+// A chunk whose checksum fails is left out, as libpng leaves it out.
+std::vector<std::byte> exifAfterImageData(ByteSource& in) {
+    std::uint64_t at = 8;
+    unsigned char head[8];
+    while (in.readAt(at, std::as_writable_bytes(std::span(head))) == sizeof head) {
+        const std::uint32_t length = (std::uint32_t{head[0]} << 24) | (std::uint32_t{head[1]} << 16) |
+                                     (std::uint32_t{head[2]} << 8) | head[3];
+        if (length > PNG_UINT_31_MAX || std::memcmp(head + 4, "IEND", 4) == 0) break;
+        if (std::memcmp(head + 4, "eXIf", 4) == 0) {
+            if (length + std::uint64_t{4} > in.size() - at - 8) break;
+            std::vector<std::byte> chunk(length + 4);
+            if (in.readAt(at + 8, chunk) != chunk.size()) break;
+            uLong crc = crc32(0, head + 4, 4);
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), length);
+            const auto* c = reinterpret_cast<const unsigned char*>(chunk.data()) + length;
+            const std::uint32_t stored = (std::uint32_t{c[0]} << 24) | (std::uint32_t{c[1]} << 16) |
+                                         (std::uint32_t{c[2]} << 8) | c[3];
+            if (stored != crc) break;
+            chunk.resize(length);
+            return chunk;
+        }
+        at += std::uint64_t{length} + 12;
+    }
+    return {};
+}
+
+// libpng's structures, released however the reader or writer ends (also
+// when its constructor throws).
+struct PngReadHandle {
+    PngState s;
+    PngReadHandle() = default;
+    PngReadHandle(const PngReadHandle&) = delete;
+    PngReadHandle& operator=(const PngReadHandle&) = delete;
+    ~PngReadHandle() {
         if (s.png != nullptr) png_destroy_read_struct(&s.png, s.info != nullptr ? &s.info : nullptr, nullptr);
     }
 };
 
-struct PngWriteGuard {
-    PngState& s;
-    ~PngWriteGuard() {
+struct PngWriteHandle {
+    PngState s;
+    PngWriteHandle() = default;
+    PngWriteHandle(const PngWriteHandle&) = delete;
+    PngWriteHandle& operator=(const PngWriteHandle&) = delete;
+    ~PngWriteHandle() {
         if (s.png != nullptr) png_destroy_write_struct(&s.png, s.info != nullptr ? &s.info : nullptr);
-        std::free(s.output);
     }
 };
+
+class PngReader final : public ImageReader {
+public:
+    PngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+    const StreamInfo& info() const noexcept override { return info_; }
+    void readRows(unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override { failCodec(name(), "a PNG file holds one page"); }
+
+private:
+    const std::string& name() const { return source_->name(); }
+    [[noreturn]] void failAtRow(std::uint32_t row) {
+        failCodec(name(), "invalid PNG data at row " + std::to_string(row + 1) + ": " + s_.message);
+    }
+
+    std::unique_ptr<ByteSource> source_;
+    PngReadHandle handle_;
+    PngState& s_ = handle_.s;
+    StreamInfo info_;
+    std::uint32_t done_ = 0;               // rows handed over
+    std::vector<png_bytep> rows_;
+    std::vector<unsigned char> interlaced_;  // the whole image, for an interlaced file
+};
+
+PngReader::PngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
+    : source_(std::move(source)) {
+    s_.input = source_.get();
+    s_.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s_, pngOnError, pngOnWarning);
+    if (s_.png == nullptr) failCodec(name(), "cannot start the PNG decoder");
+    s_.info = png_create_info_struct(s_.png);
+    if (s_.info == nullptr) failCodec(name(), "cannot start the PNG decoder");
+    if (!pngReadHeader(&s_)) failCodec(name(), std::string("invalid PNG data: ") + s_.message);
+
+    checkPixelLimit(name(), s_.width, s_.height, options, source_->size());
+    // Deflate expands its input at most 1032-fold, so a file this small cannot
+    // hold the rows its header announces. Refusing here keeps a lying header
+    // from costing the time and memory of the image it claims.
+    constexpr std::uint64_t kMaxDeflateRatio = 1032;
+    const std::uint64_t fileBytes = source_->size();
+    const std::uint64_t mostInflated =
+        fileBytes > std::numeric_limits<std::uint64_t>::max() / kMaxDeflateRatio
+            ? std::numeric_limits<std::uint64_t>::max()
+            : fileBytes * kMaxDeflateRatio;
+    if (s_.storedRowBits / 8 > mostInflated / s_.height)
+        failCodec(name(), "the file is too small to hold the " + std::to_string(s_.width) + "x" +
+                              std::to_string(s_.height) +
+                              " image its header announces (it is truncated or its header is wrong)");
+    if (!pngPrepareRows(&s_)) failCodec(name(), std::string("invalid PNG data: ") + s_.message);
+    const int bytesPerSample = s_.bitDepth / 8;
+    if ((s_.bitDepth != 8 && s_.bitDepth != 16) || s_.channels < 1 || s_.channels > 4 ||
+        s_.rowBytes != std::size_t{s_.width} * static_cast<std::size_t>(s_.channels * bytesPerSample))
+        failCodec(name(), "unsupported PNG layout (" + std::to_string(s_.channels) + " channels of " +
+                              std::to_string(s_.bitDepth) + " bits)");
+
+    info_.format = ImageFormat::png;
+    info_.page = {s_.width, s_.height, static_cast<std::uint32_t>(s_.channels),
+                  s_.bitDepth == 8 ? SampleType::uint8 : SampleType::uint16};
+    // Rows come one at a time from libpng; an interlaced image only whole.
+    info_.bandRows = s_.passes > 1 ? s_.height : std::min<std::uint32_t>(16, s_.height);
+    png_charp profileName = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileSize = 0;
+    if (png_get_iCCP(s_.png, s_.info, &profileName, &compression, &profile, &profileSize) != 0 &&
+        profile != nullptr) {
+        const auto* p = reinterpret_cast<const std::byte*>(profile);
+        info_.metadata.iccProfile.assign(p, p + profileSize);
+    }
+    png_bytep exif = nullptr;
+    png_uint_32 exifSize = 0;
+    if (png_get_eXIf_1(s_.png, s_.info, &exifSize, &exif) != 0 && exif != nullptr) {
+        const auto* p = reinterpret_cast<const std::byte*>(exif);
+        info_.metadata.exif.assign(p, p + exifSize);
+    } else {
+        info_.metadata.exif = exifAfterImageData(*source_);
+    }
+}
+
+void PngReader::readRows(unsigned char* band, std::uint32_t rows) {
+    if (rows > s_.height - done_)
+        failCodec(name(), "asked for rows past the last (" + std::to_string(done_ + rows) + " of " +
+                              std::to_string(s_.height) + ")");
+    if (rows == 0) return;
+    if (s_.passes > 1) {
+        if (interlaced_.empty()) {
+            interlaced_.resize(bufferBytes(name(), s_.rowBytes, s_.height));
+            rows_ = bandRowPointers<png_bytep>(interlaced_.data(), s_.rowBytes, s_.height);
+            s_.rows = rows_.data();
+            if (!pngReadWhole(&s_)) failCodec(name(), std::string("invalid PNG data: ") + s_.message);
+        }
+        std::memcpy(band, interlaced_.data() + std::size_t{done_} * s_.rowBytes, std::size_t{rows} * s_.rowBytes);
+    } else {
+        rows_ = bandRowPointers<png_bytep>(band, s_.rowBytes, rows);
+        s_.rows = rows_.data();
+        s_.bandRows = rows;
+        s_.bandDone = 0;
+        if (!pngReadBand(&s_)) failAtRow(done_ + s_.bandDone);
+    }
+    done_ += rows;
+    if (done_ == s_.height) {
+        if (!pngReadFinish(&s_)) failCodec(name(), std::string("invalid PNG data after the last row: ") + s_.message);
+        interlaced_ = {};
+    }
+}
+
+class PngWriter final : public ImageWriter {
+public:
+    PngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name, const ImageWriteOptions& options);
+    void writeRows(const unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override { failCodec(name_, "a PNG file holds one page"); }
+    void finish() override;
+
+private:
+    PngWriteHandle handle_;
+    PngState& s_ = handle_.s;
+    std::string name_;
+    std::vector<unsigned char> exif_;
+    std::vector<png_bytep> rows_;
+    std::uint32_t done_ = 0;
+};
+
+PngWriter::PngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                     const ImageWriteOptions& options)
+    : name_(name) {
+    const PageLayout& page = out.page;
+    validateLayoutForEncoding(page, name);
+    if (out.pages != 1) failCodec(name, "a PNG file holds one page, not " + std::to_string(out.pages));
+    if (page.width > PNG_UINT_31_MAX || page.height > PNG_UINT_31_MAX)
+        failCodec(name, "the image is too large for PNG");
+    if (options.pngCompressionLevel < -1 || options.pngCompressionLevel > 9)
+        failCodec(name, "the PNG compression level must be 0 to 9, not " +
+                            std::to_string(options.pngCompressionLevel));
+    static constexpr int kColorTypes[5] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
+                                           PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
+    s_.output = &output;
+    s_.width = page.width;
+    s_.height = page.height;
+    s_.bitDepth = bitsOf(page.type);
+    s_.colorType = kColorTypes[page.channels];
+    s_.compressionLevel = options.pngCompressionLevel;
+    // A chunk's length is a 31-bit number.
+    const ImageMetadata& metadata = out.metadata;
+    auto fits = [&](std::size_t size, const char* what) {
+        if (size <= PNG_UINT_31_MAX) return true;
+        if (options.warning)
+            options.warning(std::string(name) + ": the " + what + " is too large for PNG and is left out");
+        return false;
+    };
+    if (!metadata.iccProfile.empty() && fits(metadata.iccProfile.size(), "ICC profile")) {
+        s_.icc = reinterpret_cast<const unsigned char*>(metadata.iccProfile.data());
+        s_.iccSize = static_cast<png_uint_32>(metadata.iccProfile.size());
+    }
+    if (!metadata.exif.empty() && fits(metadata.exif.size(), "EXIF block")) {
+        // libpng takes the block through a non-const pointer.
+        const auto* e = reinterpret_cast<const unsigned char*>(metadata.exif.data());
+        exif_.assign(e, e + metadata.exif.size());
+        s_.exif = exif_.data();
+        s_.exifSize = static_cast<png_uint_32>(exif_.size());
+    }
+    s_.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s_, pngOnError, pngOnWarning);
+    if (s_.png == nullptr) failCodec(name, "cannot start the PNG encoder");
+    if (!pngWriteStart(&s_)) failCodec(name, std::string("PNG encoding failed: ") + s_.message);
+    // The profile is only known to be refused once the header is written.
+    if (s_.iccSize > 0 && !s_.iccWritten && options.warning)
+        options.warning(std::string(name) + ": the ICC profile is left out, as PNG refuses it (" +
+                        (s_.warning[0] != '\0' ? s_.warning : "no reason given") + ")");
+    s_.icc = nullptr;
+    s_.exif = nullptr;
+    s_.rowBytes = page.rowBytes();
+}
+
+void PngWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
+    if (rows > s_.height - done_)
+        failCodec(name_, "given rows past the last (" + std::to_string(done_ + rows) + " of " +
+                             std::to_string(s_.height) + ")");
+    // libpng copies each row before transforming it, so the band is only read.
+    rows_ = bandRowPointers<png_bytep>(const_cast<unsigned char*>(band), s_.rowBytes, rows);
+    s_.rows = rows_.data();
+    s_.bandRows = rows;
+    s_.bandDone = 0;
+    if (!pngWriteBand(&s_)) failCodec(name_, std::string("PNG encoding failed: ") + s_.message);
+    done_ += rows;
+}
+
+void PngWriter::finish() {
+    if (done_ != s_.height)
+        failCodec(name_, "the image ended after " + std::to_string(done_) + " of " + std::to_string(s_.height) +
+                             " rows");
+    if (!pngWriteFinish(&s_)) failCodec(name_, std::string("PNG encoding failed: ") + s_.message);
+}
 
 }  // namespace
 
@@ -224,154 +451,35 @@ bool looksLikePng(std::span<const std::byte> bytes) noexcept {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), sig, 8) == 0;
 }
 
-Image decodePng(std::span<const std::byte> bytes, std::string_view name,
-                const ImageReadOptions& options, ImageMetadata* metadata) {
-    if (!looksLikePng(bytes)) failCodec(name, "not a PNG file" + contentHint(bytes));
-    PngState s;
-    PngReadGuard guard{s};
-    s.input = reinterpret_cast<const unsigned char*>(bytes.data());
-    s.inputSize = bytes.size();
-    s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s, pngOnError, pngOnWarning);
-    if (s.png == nullptr) failCodec(name, "cannot start the PNG decoder");
-    s.info = png_create_info_struct(s.png);
-    if (s.info == nullptr) failCodec(name, "cannot start the PNG decoder");
-    if (!pngReadHeader(&s)) failCodec(name, std::string("invalid PNG data: ") + s.message);
 
-    checkPixelLimit(name, s.width, s.height, options);
-    // Deflate expands its input at most 1032-fold, so a file this small cannot
-    // hold the rows its header announces. Refusing here keeps a lying header
-    // from costing the memory of the image it claims.
-    constexpr std::uint64_t kMaxDeflateRatio = 1032;
-    const std::uint64_t fileBytes = bytes.size();
-    const std::uint64_t mostInflated =
-        fileBytes > std::numeric_limits<std::uint64_t>::max() / kMaxDeflateRatio
-            ? std::numeric_limits<std::uint64_t>::max()
-            : fileBytes * kMaxDeflateRatio;
-    if (s.storedRowBits / 8 > mostInflated / s.height)
-        failCodec(name, "the file is too small to hold the " + std::to_string(s.width) + "x" +
-                       std::to_string(s.height) +
-                       " image its header announces (it is truncated or its header is wrong)");
-    if (!pngPrepareRows(&s)) failCodec(name, std::string("invalid PNG data: ") + s.message);
-    const int bytesPerSample = s.bitDepth / 8;
-    if ((s.bitDepth != 8 && s.bitDepth != 16) || s.channels < 1 || s.channels > 4 ||
-        s.rowBytes != std::size_t{s.width} * static_cast<std::size_t>(s.channels * bytesPerSample))
-        failCodec(name, "unsupported PNG layout (" + std::to_string(s.channels) + " channels of " +
-                       std::to_string(s.bitDepth) + " bits)");
-
-    Image image = Image::allocate(s.width, s.height, static_cast<std::uint32_t>(s.channels), s.bitDepth);
-    if (s.passes > 1) {
-        BandBuffer buffer(bufferBytes(name, s.rowBytes, s.height));
-        std::vector<png_bytep> rows = bandRowPointers<png_bytep>(buffer.bytes(), s.rowBytes, s.height);
-        s.rows = rows.data();
-        if (!pngReadWhole(&s)) failCodec(name, std::string("invalid PNG data: ") + s.message);
-        for (std::uint32_t first = 0; first < s.height; first += kBandRows)
-            storeBand(image, buffer.bytes() + first * s.rowBytes, s.rowBytes, first,
-                      std::min(kBandRows, s.height - first));
-    } else {
-        const std::uint32_t bandRows = std::min(kBandRows, s.height);
-        const std::uint32_t bands = (s.height + kBandRows - 1) / kBandRows;
-        std::vector<png_bytep> rows;
-        pipelineBands(
-            options.pool, bufferBytes(name, s.rowBytes, bandRows), bands,
-            [&](std::uint32_t b, unsigned char* band) {
-                const std::uint32_t count = std::min(kBandRows, s.height - b * kBandRows);
-                rows = bandRowPointers<png_bytep>(band, s.rowBytes, count);
-                s.rows = rows.data();
-                if (!pngReadBand(&s, count)) failCodec(name, std::string("invalid PNG data: ") + s.message);
-            },
-            [&](std::uint32_t b, const unsigned char* band) {
-                const std::uint32_t first = b * kBandRows;
-                storeBand(image, band, s.rowBytes, first, std::min(kBandRows, s.height - first));
-            });
-    }
-    if (!pngReadFinish(&s)) failCodec(name, std::string("invalid PNG data: ") + s.message);
-    if (metadata != nullptr) {
-        *metadata = {};
-        png_charp profileName = nullptr;
-        int compression = 0;
-        png_bytep profile = nullptr;
-        png_uint_32 profileSize = 0;
-        if (png_get_iCCP(s.png, s.info, &profileName, &compression, &profile, &profileSize) != 0 &&
-            profile != nullptr) {
-            const auto* p = reinterpret_cast<const std::byte*>(profile);
-            metadata->iccProfile.assign(p, p + profileSize);
-        }
-        png_bytep exif = nullptr;
-        png_uint_32 exifSize = 0;
-        if (png_get_eXIf_1(s.png, s.info, &exifSize, &exif) != 0 && exif != nullptr) {
-            const auto* p = reinterpret_cast<const std::byte*>(exif);
-            metadata->exif.assign(p, p + exifSize);
-        }
-    }
-    return image;
+std::unique_ptr<ImageReader> openPngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options) {
+    return std::make_unique<PngReader>(std::move(source), options);
 }
 
-std::vector<std::byte> encodePng(const Image& image, std::string_view name,
-                                 const ImageWriteOptions& options, const ImageMetadata* metadata) {
-    validateForEncoding(image, name);
-    if (image.width > PNG_UINT_31_MAX || image.height > PNG_UINT_31_MAX)
-        failCodec(name, "the image is too large for PNG");
-    if (options.pngCompressionLevel < -1 || options.pngCompressionLevel > 9)
-        failCodec(name, "the PNG compression level must be 0 to 9, not " +
-                       std::to_string(options.pngCompressionLevel));
-    static constexpr int kColorTypes[5] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
-                                           PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
-    const int depth = image.bitDepth();
-    const std::size_t rowBytes =
-        bufferBytes(name, std::uint64_t{image.width} * image.channels, depth / 8);
-    PngState s;
-    PngWriteGuard guard{s};
-    s.width = image.width;
-    s.height = image.height;
-    s.bitDepth = depth;
-    s.colorType = kColorTypes[image.channels];
-    s.compressionLevel = options.pngCompressionLevel;
-    // A chunk's length is a 31-bit number.
-    std::vector<unsigned char> exif;
-    if (metadata != nullptr) {
-        auto fits = [&](std::size_t size, const char* what) {
-            if (size <= PNG_UINT_31_MAX) return true;
-            if (options.warning)
-                options.warning(std::string(name) + ": the " + what + " is too large for PNG and is left out");
-            return false;
-        };
-        if (!metadata->iccProfile.empty() && fits(metadata->iccProfile.size(), "ICC profile")) {
-            s.icc = reinterpret_cast<const unsigned char*>(metadata->iccProfile.data());
-            s.iccSize = static_cast<png_uint_32>(metadata->iccProfile.size());
-        }
-        if (!metadata->exif.empty() && fits(metadata->exif.size(), "EXIF block")) {
-            // libpng takes the block through a non-const pointer.
-            const auto* e = reinterpret_cast<const unsigned char*>(metadata->exif.data());
-            exif.assign(e, e + metadata->exif.size());
-            s.exif = exif.data();
-            s.exifSize = static_cast<png_uint_32>(exif.size());
-        }
-    }
-    s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s, pngOnError, pngOnWarning);
-    if (s.png == nullptr) failCodec(name, "cannot start the PNG encoder");
-    if (!pngWriteStart(&s)) failCodec(name, std::string("PNG encoding failed: ") + s.message);
-    if (s.iccSize > 0 && !s.iccWritten && options.warning)
-        options.warning(std::string(name) + ": the ICC profile is left out, as PNG refuses it (" +
-                        (s.warning[0] != '\0' ? s.warning : "no reason given") + ")");
+std::unique_ptr<ImageWriter> openPngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                           const ImageWriteOptions& options) {
+    return std::make_unique<PngWriter>(output, out, name, options);
+}
 
-    const std::uint32_t bandRows = std::min(kBandRows, image.height);
-    BandBuffer band(bufferBytes(name, rowBytes, bandRows));
-    std::vector<png_bytep> rows = bandRowPointers<png_bytep>(band.bytes(), rowBytes, bandRows);
-    s.rows = rows.data();
-    const PlaneGeometry g = geometryOf(image);
-    for (std::uint32_t first = 0; first < image.height; first += kBandRows) {
-        const std::uint32_t count = std::min(kBandRows, image.height - first);
-        image.visitSamples([&](auto samples) {
-            using T = typename decltype(samples)::value_type;
-            planesToBand(samples.data(), g, first, count, image.channels,
-                         reinterpret_cast<T*>(band.bytes()), rowBytes / sizeof(T),
-                         [](T v) { return v; });
-        });
-        if (!pngWriteBand(&s, count)) failCodec(name, std::string("PNG encoding failed: ") + s.message);
-    }
-    if (!pngWriteFinish(&s)) failCodec(name, std::string("PNG encoding failed: ") + s.message);
-    const auto* out = reinterpret_cast<const std::byte*>(s.output);
-    return std::vector<std::byte>(out, out + s.outputSize);
+Image decodePng(std::span<const std::byte> bytes, std::string_view name, const ImageReadOptions& options,
+                ImageMetadata* metadata) {
+    if (!looksLikePng(bytes)) failCodec(name, "not a PNG file" + contentHint(bytes));
+    PngReader reader(ByteSource::overBytes(bytes, std::string(name)), options);
+    ImageFile file = readAllPages(reader, options);
+    if (metadata != nullptr) *metadata = std::move(file.metadata);
+    return std::move(file.pages.front());
+}
+
+std::vector<std::byte> encodePng(const Image& image, std::string_view name, const ImageWriteOptions& options,
+                                 const ImageMetadata* metadata) {
+    validateForEncoding(image, name);
+    StreamInfo out = streamInfoOf(image, ImageFormat::png);
+    if (metadata != nullptr) out.metadata = *metadata;
+    VectorOutput output;
+    PngWriter writer(output, out, name, options);
+    writePage(writer, image);
+    writer.finish();
+    return std::move(output.bytes());
 }
 
 }  // namespace axiswarp::tools

@@ -13,20 +13,23 @@
 // the image (a gray profile on a colour image, a malformed header) is left
 // out with a warning through options.warning.
 //
-// Decoders write decoded bands of rows straight into the image's planes,
-// and encoders read them back band by band, so no full-size interleaved copy
-// is ever made. The image size is checked against the pixel limit from the
-// header alone, before any sample memory is allocated or any data
-// decompressed. Every failure throws ToolError whose message starts with
-// `name`.
+// The reader pulls the file through libpng's read callback, a row at a
+// time (an interlaced file, whose passes each cover the whole image, is read
+// whole on the first call). The image size is checked against the pixel
+// limit, and the file's size against what its header announces, before any
+// data is decompressed. Every failure throws ToolError whose message starts
+// with the input's name, naming the row for damaged image data.
 #ifndef AXISWARP_TOOLS_PNG_CODEC_HPP
 #define AXISWARP_TOOLS_PNG_CODEC_HPP
 
 #include "imagefile/codec_options.hpp"
 #include "image/image.hpp"
+#include "imagefile/byte_source.hpp"
 #include "imagefile/image_file.hpp"
+#include "imagefile/image_stream.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -35,6 +38,15 @@ namespace axiswarp::tools {
 
 bool looksLikePng(std::span<const std::byte> bytes) noexcept;
 
+// An EXIF block after the image data is looked up before the first row, so
+// the metadata of info() is whole from the start. Its orientation stays 1
+// (the registry reads it from the EXIF).
+std::unique_ptr<ImageReader> openPngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+// 8- or 16-bit samples, 1 to 4 channels, one page.
+std::unique_ptr<ImageWriter> openPngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                           const ImageWriteOptions& options);
+
+// Whole images through the reader and the writer.
 // `metadata`, when given, receives the profile and EXIF block; its
 // orientation is left for the caller to read from the EXIF.
 Image decodePng(std::span<const std::byte> bytes, std::string_view name,

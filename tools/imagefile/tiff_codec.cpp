@@ -1,7 +1,9 @@
 #include "imagefile/tiff_codec.hpp"
 
-#include "imagefile/band_pipeline.hpp"
+#include "imagefile/byte_outputs.hpp"
 #include "imagefile/codec_support.hpp"
+#include "imagefile/format_registry.hpp"
+#include "imagefile/whole_image.hpp"
 
 #include <tiffio.h>
 
@@ -13,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 
 // libtiff reports problems through handlers that return, and its functions
 // then return an error value; no jump crosses C++ frames. The handlers are
@@ -64,91 +67,98 @@ std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions(Diagnostics& d, tms
     return o;
 }
 
-// Reading from the file in memory. libtiff is also handed the bytes as a
-// mapped file, so it decodes straight from them without copying strips; it
-// only reads through a mapping (its own maps are read-only too).
-struct MemoryInput {
-    const unsigned char* data = nullptr;
-    std::uint64_t size = 0;
-    std::uint64_t pos = 0;
-};
-
+// Reading through a ByteSource. Bytes already in memory are also handed to
+// libtiff as a mapped file, so it decodes straight from them; a file on disk
+// is not mapped (its pages would count in the resident size) but read a
+// strip or a part of one at a time.
 tmsize_t inputRead(thandle_t h, void* buffer, tmsize_t n) {
-    auto* in = static_cast<MemoryInput*>(h);
-    if (n < 0 || in->pos >= in->size) return 0;
-    const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(n), in->size - in->pos);
-    std::memcpy(buffer, in->data + in->pos, static_cast<std::size_t>(count));
-    in->pos += count;
-    return static_cast<tmsize_t>(count);
+    auto* in = static_cast<ByteSource*>(h);
+    if (n < 0) return 0;
+    const std::size_t got = in->read(std::span(static_cast<std::byte*>(buffer), static_cast<std::size_t>(n)));
+    return in->error() != 0 && got == 0 ? -1 : static_cast<tmsize_t>(got);
 }
 
 tmsize_t refuseWrite(thandle_t, void*, tmsize_t) { return -1; }
 
 toff_t inputSeek(thandle_t h, toff_t offset, int whence) {
-    auto* in = static_cast<MemoryInput*>(h);
+    auto* in = static_cast<ByteSource*>(h);
     std::uint64_t base = 0;
-    if (whence == SEEK_CUR) base = in->pos;
-    else if (whence == SEEK_END) base = in->size;
+    if (whence == SEEK_CUR) base = in->tell();
+    else if (whence == SEEK_END) base = in->size();
     if (offset > std::numeric_limits<std::uint64_t>::max() - base) return static_cast<toff_t>(-1);
-    in->pos = base + offset;  // past the end is allowed; reads there return nothing
-    return in->pos;
+    in->seek(base + offset);  // past the end is allowed; reads there return nothing
+    return in->tell();
 }
 
 int closeNothing(thandle_t) { return 0; }
-toff_t inputSize(thandle_t h) { return static_cast<MemoryInput*>(h)->size; }
+toff_t inputSize(thandle_t h) { return static_cast<ByteSource*>(h)->size(); }
 
 int inputMap(thandle_t h, void** base, toff_t* size) {
-    auto* in = static_cast<MemoryInput*>(h);
-    *base = const_cast<unsigned char*>(in->data);
-    *size = in->size;
+    auto* in = static_cast<ByteSource*>(h);
+    if (in->memory().empty()) return 0;
+    *base = const_cast<std::byte*>(in->memory().data());
+    *size = in->memory().size();
     return 1;
 }
 void unmapNothing(thandle_t, void*, toff_t) {}
 
-// Writing into a growing buffer; libtiff seeks back to patch offsets and
-// may read what it wrote when it rewrites a directory.
-struct MemoryOutput {
-    std::vector<std::byte> bytes;
-    std::uint64_t pos = 0;
+// Writing through a ByteOutput; libtiff seeks back to patch offsets and may
+// read what it wrote when it rewrites a directory. The output's exceptions
+// stop here, as failed writes libtiff reports.
+struct OutputHandle {
+    ByteOutput* output;
+    std::string failure;  // the first write's exception message
 };
 
 tmsize_t outputRead(thandle_t h, void* buffer, tmsize_t n) {
-    auto* out = static_cast<MemoryOutput*>(h);
-    if (n < 0 || out->pos >= out->bytes.size()) return 0;
-    const std::uint64_t count =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(n), out->bytes.size() - out->pos);
-    std::memcpy(buffer, out->bytes.data() + out->pos, static_cast<std::size_t>(count));
-    out->pos += count;
-    return static_cast<tmsize_t>(count);
-}
-
-tmsize_t outputWrite(thandle_t h, void* data, tmsize_t n) {
-    auto* out = static_cast<MemoryOutput*>(h);
-    if (n < 0) return -1;
-    const auto count = static_cast<std::uint64_t>(n);
-    if (out->pos > std::numeric_limits<std::size_t>::max() - count) return -1;
+    auto* out = static_cast<OutputHandle*>(h);
+    if (n < 0) return 0;
     try {
-        // Grown geometrically by the vector; a seek past the end leaves zeros.
-        if (out->pos + count > out->bytes.size()) out->bytes.resize(static_cast<std::size_t>(out->pos + count));
+        const std::uint64_t at = out->output->tell();
+        const std::size_t got =
+            out->output->readAt(at, std::span(static_cast<std::byte*>(buffer), static_cast<std::size_t>(n)));
+        out->output->seek(at + got);
+        return static_cast<tmsize_t>(got);
     } catch (...) {
         return -1;
     }
-    std::memcpy(out->bytes.data() + out->pos, data, static_cast<std::size_t>(count));
-    out->pos += count;
+}
+
+tmsize_t outputWrite(thandle_t h, void* data, tmsize_t n) {
+    auto* out = static_cast<OutputHandle*>(h);
+    if (n < 0) return -1;
+    try {
+        out->output->write(std::span(static_cast<const std::byte*>(data), static_cast<std::size_t>(n)));
+    } catch (const std::exception& e) {
+        if (out->failure.empty()) out->failure = e.what();
+        return -1;
+    } catch (...) {
+        return -1;
+    }
     return n;
 }
 
 toff_t outputSeek(thandle_t h, toff_t offset, int whence) {
-    auto* out = static_cast<MemoryOutput*>(h);
-    std::uint64_t base = 0;
-    if (whence == SEEK_CUR) base = out->pos;
-    else if (whence == SEEK_END) base = out->bytes.size();
-    if (offset > std::numeric_limits<std::uint64_t>::max() - base) return static_cast<toff_t>(-1);
-    out->pos = base + offset;
-    return out->pos;
+    auto* out = static_cast<OutputHandle*>(h);
+    try {
+        std::uint64_t base = 0;
+        if (whence == SEEK_CUR) base = out->output->tell();
+        else if (whence == SEEK_END) base = out->output->size();
+        if (offset > std::numeric_limits<std::uint64_t>::max() - base) return static_cast<toff_t>(-1);
+        out->output->seek(base + offset);
+        return base + offset;
+    } catch (...) {
+        return static_cast<toff_t>(-1);
+    }
 }
 
-toff_t outputSize(thandle_t h) { return static_cast<MemoryOutput*>(h)->bytes.size(); }
+toff_t outputSize(thandle_t h) {
+    try {
+        return static_cast<OutputHandle*>(h)->output->size();
+    } catch (...) {
+        return 0;
+    }
+}
 int mapNothing(thandle_t, void**, toff_t*) { return 0; }
 
 // ---------------------------------------------------------------- reading
@@ -185,7 +195,7 @@ std::string compressionName(std::uint16_t compression) {
 }
 
 // A page as its directory describes it.
-struct PageLayout {
+struct TiffPage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint16_t samples = 0;  // samples per pixel = channels
@@ -199,7 +209,7 @@ struct PageLayout {
     int orientation = 1;
 };
 
-std::string describe(const PageLayout& p) {
+std::string describe(const TiffPage& p) {
     return std::to_string(p.width) + "x" + std::to_string(p.height) + " with " +
            std::to_string(p.samples) + (p.samples == 1 ? " channel" : " channels") + " of " +
            std::string(sampleTypeName(p.type));
@@ -231,8 +241,8 @@ SampleType sampleTypeFrom(std::string_view where, std::uint16_t format, std::uin
 }
 
 // The current directory's layout, refused when the tool cannot hold it.
-PageLayout readLayout(TIFF* tif, std::string_view where) {
-    PageLayout p;
+TiffPage readLayout(TIFF* tif, std::string_view where) {
+    TiffPage p;
     std::uint16_t bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height);
@@ -288,10 +298,10 @@ PageLayout readLayout(TIFF* tif, std::string_view where) {
     return p;
 }
 
-std::uint64_t bytesPerSample(const PageLayout& p) { return static_cast<std::uint64_t>(bitsOf(p.type) / 8); }
+std::uint64_t bytesPerSample(const TiffPage& p) { return static_cast<std::uint64_t>(bitsOf(p.type) / 8); }
 
 // The bytes one decoded strip or tile holds.
-std::uint64_t decodedBytes(const PageLayout& p, std::uint32_t strile) {
+std::uint64_t decodedBytes(const TiffPage& p, std::uint32_t strile) {
     const std::uint64_t perPixel = bytesPerSample(p) * (p.separate ? 1 : p.samples);
     if (p.tiled) return std::uint64_t{p.tileWidth} * p.tileLength * perPixel;
     const std::uint32_t strips = (p.height + p.tileLength - 1) / p.tileLength;
@@ -305,7 +315,7 @@ std::uint64_t decodedBytes(const PageLayout& p, std::uint32_t strile) {
 // (`dataBytes`, which grows by this page's) together fit in the file: real
 // files do not share strips between pages, and this bounds what all pages
 // decode to by the file's size.
-void checkStriles(TIFF* tif, const PageLayout& p, std::string_view where, std::uint64_t fileSize,
+void checkStriles(TIFF* tif, const TiffPage& p, std::string_view where, std::uint64_t fileSize,
                   std::uint64_t& dataBytes) {
     const std::uint64_t across = p.tiled ? (std::uint64_t{p.width} + p.tileWidth - 1) / p.tileWidth : 1;
     const std::uint64_t down = (std::uint64_t{p.height} + p.tileLength - 1) / p.tileLength;
@@ -346,9 +356,9 @@ void checkStriles(TIFF* tif, const PageLayout& p, std::string_view where, std::u
 constexpr std::uint64_t kMinPageBytes = 2 + 5 * 12 + 4 + 1;
 
 // Walks every directory, checking each page before any is decoded.
-std::vector<PageLayout> readLayouts(TIFF* tif, Diagnostics& d, std::string_view name,
+std::vector<TiffPage> readLayouts(TIFF* tif, Diagnostics& d, std::string_view name,
                                     std::uint64_t fileSize, const ImageReadOptions& options) {
-    std::vector<PageLayout> pages;
+    std::vector<TiffPage> pages;
     std::uint64_t dataBytes = 0;
     for (tdir_t page = 0;; ++page) {
         const std::string where = page == 0 ? std::string(name) : pageName(name, page);
@@ -362,15 +372,15 @@ std::vector<PageLayout> readLayouts(TIFF* tif, Diagnostics& d, std::string_view 
             d.clear();
             if (!TIFFReadDirectory(tif)) failCodec(where, "invalid TIFF data: " + d.text());
         }
-        PageLayout p = readLayout(tif, where);
-        checkPixelLimit(where, p.width, p.height, options);
+        TiffPage p = readLayout(tif, where);
+        checkPixelLimit(where, p.width, p.height, options, fileSize);
         // A tile is decoded whole into a buffer of its own; real tiles are at
         // most the image rounded up to a multiple of 16.
         if (p.tiled && std::uint64_t{p.tileWidth} * p.tileLength > std::max<std::uint64_t>(options.maxPixels, 1 << 16))
             failCodec(where, "its tiles of " + std::to_string(p.tileWidth) + "x" + std::to_string(p.tileLength) +
                                  " are larger than the pixel limit of " + std::to_string(options.maxPixels));
         if (page > 0) {
-            const PageLayout& first = pages.front();
+            const TiffPage& first = pages.front();
             if (p.width != first.width || p.height != first.height || p.samples != first.samples ||
                 p.type != first.type)
                 failCodec(name, "page " + std::to_string(page + 1) + " is " + describe(p) + ", page 1 is " +
@@ -383,96 +393,25 @@ std::vector<PageLayout> readLayouts(TIFF* tif, Diagnostics& d, std::string_view 
     return pages;
 }
 
-// Un-premultiplies colour by alpha (the last channel), as the tool's images
-// hold straight alpha. Integers round to nearest and saturate; where alpha
-// is zero the colour is zero.
-void unassociateAlpha(Image& image) {
-    const std::size_t plane = std::size_t{image.width} * image.height;
-    const std::uint32_t colours = image.channels - 1;
-    const double top = nominalMax(image.sampleType());
-    image.visitSamples([&](auto samples) {
-        using T = typename decltype(samples)::value_type;
-        T* alpha = samples.data() + colours * plane;
+// Un-premultiplies colour by alpha (the last channel) in interleaved rows,
+// as the tool's images hold straight alpha. Integers round to nearest and
+// saturate; where alpha is zero the colour is zero.
+template <class T>
+void unassociateAlpha(T* pixels, std::size_t count, std::uint32_t channels) {
+    const std::uint32_t colours = channels - 1;
+    const double top = nominalMax(sampleTypeFor<T>());
+    for (std::size_t i = 0; i < count; ++i, pixels += channels) {
+        const T alpha = pixels[colours];
+        const double a = static_cast<double>(alpha);
         for (std::uint32_t c = 0; c < colours; ++c) {
-            T* colour = samples.data() + c * plane;
-            for (std::size_t i = 0; i < plane; ++i) {
-                const double a = static_cast<double>(alpha[i]);
-                if constexpr (std::is_floating_point_v<T>) {
-                    colour[i] = a != 0 ? static_cast<T>(colour[i] / alpha[i]) : T{0};
-                } else {
-                    colour[i] = a > 0 ? storeSample<T>(static_cast<double>(colour[i]) * top / a) : T{0};
-                }
+            T& colour = pixels[c];
+            if constexpr (std::is_floating_point_v<T>) {
+                colour = a != 0 ? static_cast<T>(colour / alpha) : T{0};
+            } else {
+                colour = a > 0 ? storeSample<T>(static_cast<double>(colour) * top / a) : T{0};
             }
         }
-    });
-}
-
-// Decodes the current directory into a new image, band by band: a band is
-// kBandRows rows of a strip image, or one row of tiles, of all samples
-// (contiguous) or of one (separate planes).
-Image decodePage(TIFF* tif, Diagnostics& d, const PageLayout& p, std::string_view where,
-                 const ImageReadOptions& options) {
-    Image image = Image::allocate(p.width, p.height, p.samples, p.type);
-    const std::uint64_t sampleBytes = bytesPerSample(p);
-    const std::uint32_t bandSamples = p.separate ? 1 : p.samples;
-    const std::size_t rowBytes = bufferBytes(where, std::uint64_t{p.width} * bandSamples, sampleBytes);
-    const std::uint32_t bandRows = p.tiled ? std::min(p.tileLength, p.height) : std::min(kBandRows, p.height);
-    const std::uint32_t bandsPerPlane = (p.height + bandRows - 1) / bandRows;
-    const std::uint32_t planes = p.separate ? p.samples : 1;
-    const std::uint64_t bands = std::uint64_t{bandsPerPlane} * planes;
-
-    std::vector<unsigned char> tile;
-    tmsize_t tileBytes = 0;
-    if (p.tiled) {
-        tileBytes = TIFFTileSize(tif);
-        if (tileBytes <= 0) failCodec(where, "invalid TIFF data: the tile size overflows");
-        tile.resize(static_cast<std::size_t>(tileBytes));
     }
-    const auto tileRowBytes = static_cast<std::size_t>(std::uint64_t{p.tileWidth} * bandSamples * sampleBytes);
-
-    const PlaneGeometry g = geometryOf(image);
-    const PlaneGeometry onePlane{p.width, p.height, 1};
-    pipelineBands(
-        options.pool, bufferBytes(where, rowBytes, bandRows), static_cast<std::uint32_t>(bands),
-        [&](std::uint32_t b, unsigned char* band) {
-            const auto sample = static_cast<std::uint16_t>(b / bandsPerPlane);
-            const std::uint32_t first = (b % bandsPerPlane) * bandRows;
-            const std::uint32_t count = std::min(bandRows, p.height - first);
-            d.clear();
-            if (!p.tiled) {
-                for (std::uint32_t r = 0; r < count; ++r)
-                    if (TIFFReadScanline(tif, band + r * rowBytes, first + r, sample) < 0)
-                        failCodec(where, "invalid TIFF data at row " + std::to_string(first + r + 1) + ": " +
-                                             d.text());
-                return;
-            }
-            for (std::uint32_t x0 = 0; x0 < p.width; x0 += p.tileWidth) {
-                const std::uint32_t t = TIFFComputeTile(tif, x0, first, 0, sample);
-                if (TIFFReadEncodedTile(tif, t, tile.data(), tileBytes) != tileBytes)
-                    failCodec(where, "invalid TIFF data in tile " + std::to_string(t + 1) + ": " + d.text());
-                const auto used = static_cast<std::size_t>(
-                    std::uint64_t{std::min(p.tileWidth, p.width - x0)} * bandSamples * sampleBytes);
-                const auto at = static_cast<std::size_t>(std::uint64_t{x0} * bandSamples * sampleBytes);
-                for (std::uint32_t r = 0; r < count; ++r)
-                    std::memcpy(band + r * rowBytes + at, tile.data() + r * tileRowBytes, used);
-            }
-        },
-        [&](std::uint32_t b, const unsigned char* band) {
-            const std::uint32_t sample = b / bandsPerPlane;
-            const std::uint32_t first = (b % bandsPerPlane) * bandRows;
-            const std::uint32_t count = std::min(bandRows, p.height - first);
-            if (!p.separate) {
-                storeBand(image, band, rowBytes, first, count);
-                return;
-            }
-            image.visitSamples([&](auto samples) {
-                using T = typename decltype(samples)::value_type;
-                bandToPlanes(reinterpret_cast<const T*>(band), rowBytes / sizeof(T), first, count, onePlane,
-                             samples.data() + sample * g.planeSize());
-            });
-        });
-    if (p.associatedAlpha) unassociateAlpha(image);
-    return image;
 }
 
 std::optional<TiffCompression> fileCompression(std::uint16_t compression) {
@@ -522,22 +461,284 @@ void validatePages(const ImageFile& file, std::string_view name) {
     if (file.pages.size() > 65535) failCodec(name, "cannot write more than 65535 pages");
 }
 
-bool writePage(TIFF* tif, const Image& image, const ImageFile& file, std::uint16_t compression,
-               std::size_t index) {
-    const std::uint16_t channels = static_cast<std::uint16_t>(image.channels);
-    const auto bits = static_cast<std::uint16_t>(image.bitDepth());
-    const std::uint64_t rowBytes = std::uint64_t{image.width} * channels * (bits / 8);
-    const auto rows = static_cast<std::uint32_t>(
-        std::clamp<std::uint64_t>(kStripBytes / rowBytes, 1, image.height));
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width) &&
-              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height) &&
+}  // namespace
+
+namespace {
+
+class TiffReader final : public ImageReader {
+public:
+    TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+    const StreamInfo& info() const noexcept override { return info_; }
+    void readRows(unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override;
+
+private:
+    const std::string& name() const { return source_->name(); }
+    std::string where() const { return layouts_.size() == 1 ? name() : pageName(name(), page_); }
+    void startPage();
+    void fillBlock(std::uint32_t block);
+    void readPlainRow(std::uint32_t row, unsigned char* to);
+
+    std::unique_ptr<ByteSource> source_;
+    Diagnostics d_;  // before the handle, which reports into it until closed
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions_;
+    TiffPtr tif_;
+    std::vector<TiffPage> layouts_;
+    StreamInfo info_;
+    tdir_t page_ = 0;
+    std::uint32_t row_ = 0;  // rows of the page handed over
+    // Tiles, and strips of separate planes, are decoded a block of rows
+    // (a row of tiles, a strip of every plane) at a time into `block_`,
+    // interleaved; compressed strips of contiguous samples row by row by
+    // libtiff, which holds a strip's compressed bytes; uncompressed ones are
+    // read a row at a time from the file here, as libtiff would read a whole
+    // strip (which can be the whole page) before its first row.
+    bool blocks_ = false;
+    bool plain_ = false;
+    std::vector<std::uint64_t> block_;  // aligned for any sample type
+    std::uint32_t blockNumber_ = 0xffffffffu;
+    std::vector<unsigned char> chunk_;  // one decoded tile or strip
+};
+
+TiffReader::TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
+    : source_(std::move(source)) {
+    const std::uint64_t fileSize = source_->size();
+    // libtiff's own allocations are its directory tables (at most 8 bytes
+    // per strip, whose entries the file holds in 4 or more) and its strip
+    // buffers (at most a strip, which the file holds); anything beyond that
+    // is a lie of the header.
+    const std::uint64_t cap = std::max<std::uint64_t>(std::uint64_t{16} << 20, 2 * fileSize + (1 << 20));
+    openOptions_ = openOptions(d_, static_cast<tmsize_t>(
+                                       std::min<std::uint64_t>(cap, std::numeric_limits<tmsize_t>::max())));
+    // "c": strips as stored, not split by libtiff, so that the checks below
+    // see the file's own offsets and counts.
+    tif_.reset(TIFFClientOpenExt(name().c_str(), "rc", source_.get(), inputRead, refuseWrite, inputSeek,
+                                 closeNothing, inputSize, inputMap, unmapNothing, openOptions_.get()));
+    if (!tif_) failCodec(name(), "invalid TIFF data: " + d_.text());
+    layouts_ = readLayouts(tif_.get(), d_, name(), fileSize, options);
+    const TiffPage& first = layouts_.front();
+    info_.format = ImageFormat::tiff;
+    info_.page = {first.width, first.height, first.samples, first.type};
+    info_.pages = static_cast<std::uint32_t>(layouts_.size());
+    info_.compression = fileCompression(first.compression);
+    info_.metadata.orientation = first.orientation;
+    // A strip or a row of tiles; strips of contiguous samples come row by
+    // row, so a tall strip need not be asked for whole.
+    info_.bandRows = std::min({first.tileLength, first.height, first.tiled || first.separate ? first.height : 64u});
+    d_.clear();
+    if (!TIFFSetDirectory(tif_.get(), 0)) failCodec(name(), "invalid TIFF data: " + d_.text());
+    std::uint32_t iccBytes = 0;
+    void* icc = nullptr;
+    if (TIFFGetField(tif_.get(), TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc != nullptr && iccBytes > 0) {
+        const auto* bytes = static_cast<const std::byte*>(icc);
+        info_.metadata.iccProfile.assign(bytes, bytes + iccBytes);
+    }
+    startPage();
+}
+
+void TiffReader::startPage() {
+    const TiffPage& p = layouts_[page_];
+    row_ = 0;
+    blockNumber_ = 0xffffffffu;
+    blocks_ = p.tiled || p.separate;
+    plain_ = !blocks_ && p.compression == COMPRESSION_NONE;
+    if (!blocks_) {
+        block_ = {};
+        chunk_ = {};
+        return;
+    }
+    const tmsize_t chunkBytes = p.tiled ? TIFFTileSize(tif_.get()) : TIFFStripSize(tif_.get());
+    if (chunkBytes <= 0) failCodec(where(), std::string("invalid TIFF data: the ") +
+                                                (p.tiled ? "tile" : "strip") + " size overflows");
+    chunk_.resize(static_cast<std::size_t>(chunkBytes));
+    const std::size_t blockBytes = bufferBytes(where(), info_.page.rowBytes(), std::min(p.tileLength, p.height));
+    block_.resize((blockBytes + 7) / 8);
+}
+
+void TiffReader::fillBlock(std::uint32_t block) {
+    const TiffPage& p = layouts_[page_];
+    const std::uint32_t first = block * p.tileLength;
+    const std::uint32_t count = std::min(p.tileLength, p.height - first);
+    const std::size_t sampleBytes = bytesPerSample(p);
+    const std::size_t rowBytes = info_.page.rowBytes();
+    const std::uint32_t planes = p.separate ? p.samples : 1;
+    const std::uint32_t chunkSamples = p.separate ? 1 : p.samples;  // per pixel
+    const std::uint32_t chunkWidth = p.tiled ? p.tileWidth : p.width;
+    const std::size_t chunkRowBytes = std::size_t{chunkWidth} * chunkSamples * sampleBytes;
+    auto* out = reinterpret_cast<unsigned char*>(block_.data());
+    auto failAt = [&](const std::string& what) {
+        failCodec(where(), "invalid TIFF data at row " + std::to_string(first + 1) + " (" + what + "): " + d_.text());
+    };
+    for (std::uint32_t plane = 0; plane < planes; ++plane) {
+        for (std::uint32_t x0 = 0; x0 < p.width; x0 += chunkWidth) {
+            d_.clear();
+            if (p.tiled) {
+                const std::uint32_t t = TIFFComputeTile(tif_.get(), x0, first, 0, static_cast<std::uint16_t>(plane));
+                const auto size = static_cast<tmsize_t>(chunk_.size());
+                if (TIFFReadEncodedTile(tif_.get(), t, chunk_.data(), size) != size)
+                    failAt("tile " + std::to_string(t + 1));
+            } else {
+                const std::uint32_t strip = TIFFComputeStrip(tif_.get(), first, static_cast<std::uint16_t>(plane));
+                const auto size = static_cast<tmsize_t>(chunkRowBytes * count);
+                if (TIFFReadEncodedStrip(tif_.get(), strip, chunk_.data(), size) != size)
+                    failAt("strip " + std::to_string(strip + 1));
+            }
+            const std::uint32_t used = std::min(chunkWidth, p.width - x0);
+            for (std::uint32_t r = 0; r < count; ++r) {
+                const unsigned char* from = chunk_.data() + r * chunkRowBytes;
+                unsigned char* to = out + r * rowBytes + std::size_t{x0} * p.samples * sampleBytes;
+                if (!p.separate) {
+                    std::memcpy(to, from, std::size_t{used} * p.samples * sampleBytes);
+                    continue;
+                }
+                to += plane * sampleBytes;
+                const std::size_t step = std::size_t{p.samples} * sampleBytes;
+                for (std::uint32_t x = 0; x < used; ++x, to += step, from += sampleBytes)
+                    std::memcpy(to, from, sampleBytes);
+            }
+        }
+    }
+    blockNumber_ = block;
+}
+
+void TiffReader::readPlainRow(std::uint32_t row, unsigned char* to) {
+    const TiffPage& p = layouts_[page_];
+    const std::size_t rowBytes = info_.page.rowBytes();
+    const std::uint32_t strip = row / p.tileLength;
+    int error = 0;
+    // Within the file and long enough for its rows: checked when opened.
+    const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif_.get(), strip, &error) +
+                                 std::uint64_t{row - strip * p.tileLength} * rowBytes;
+    if (error != 0 || source_->readAt(offset, std::span(reinterpret_cast<std::byte*>(to), rowBytes)) != rowBytes)
+        failCodec(where(), "invalid TIFF data at row " + std::to_string(row + 1) +
+                               ": the file ends early or cannot be read" + source_->errorText());
+    if (TIFFIsByteSwapped(tif_.get()) == 0) return;
+    const auto count = static_cast<tmsize_t>(std::size_t{p.width} * p.samples);
+    switch (bytesPerSample(p)) {
+        case 2: TIFFSwabArrayOfShort(reinterpret_cast<std::uint16_t*>(to), count); break;
+        case 4: TIFFSwabArrayOfLong(reinterpret_cast<std::uint32_t*>(to), count); break;
+        case 8: TIFFSwabArrayOfDouble(reinterpret_cast<double*>(to), count); break;
+        default: break;
+    }
+}
+
+void TiffReader::readRows(unsigned char* band, std::uint32_t rows) {
+    const TiffPage& p = layouts_[page_];
+    if (rows > p.height - row_)
+        failCodec(where(), "asked for rows past the last (" + std::to_string(row_ + rows) + " of " +
+                               std::to_string(p.height) + ")");
+    const std::size_t rowBytes = info_.page.rowBytes();
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        const std::uint32_t row = row_ + r;
+        unsigned char* to = band + r * rowBytes;
+        if (plain_) {
+            readPlainRow(row, to);
+            continue;
+        }
+        if (!blocks_) {
+            d_.clear();
+            if (TIFFReadScanline(tif_.get(), to, row, 0) < 0)
+                failCodec(where(), "invalid TIFF data at row " + std::to_string(row + 1) + ": " + d_.text());
+            continue;
+        }
+        const std::uint32_t block = row / p.tileLength;
+        if (block != blockNumber_) fillBlock(block);
+        std::memcpy(to, reinterpret_cast<const unsigned char*>(block_.data()) +
+                            std::size_t{row - block * p.tileLength} * rowBytes,
+                    rowBytes);
+    }
+    if (p.associatedAlpha)
+        withSampleType(p.type, [&](auto zero) {
+            using T = decltype(zero);
+            unassociateAlpha(reinterpret_cast<T*>(band), std::size_t{rows} * p.width, p.samples);
+        });
+    row_ += rows;
+}
+
+void TiffReader::nextPage() {
+    if (row_ != layouts_[page_].height)
+        failCodec(where(), "the next page was asked for after " + std::to_string(row_) + " of " +
+                               std::to_string(layouts_[page_].height) + " rows");
+    if (page_ + 1u >= layouts_.size()) failCodec(name(), "has no page after page " + std::to_string(page_ + 1));
+    ++page_;
+    d_.clear();
+    if (!TIFFReadDirectory(tif_.get())) failCodec(where(), "invalid TIFF data: " + d_.text());
+    startPage();
+}
+
+class TiffWriter final : public ImageWriter {
+public:
+    TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_view name, const ImageWriteOptions& options);
+    void writeRows(const unsigned char* band, std::uint32_t rows) override;
+    void nextPage() override;
+    void finish() override;
+
+private:
+    [[noreturn]] void fail() {
+        failCodec(name_, "TIFF encoding failed: " + (handle_.failure.empty() ? d_.text() : handle_.failure));
+    }
+    void startPage();
+    void flushStrip();
+
+    std::string name_;
+    StreamInfo out_;
+    std::uint16_t compression_ = COMPRESSION_NONE;
+    OutputHandle handle_;
+    Diagnostics d_;
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions_;
+    TiffPtr tif_;
+    std::uint32_t page_ = 0;
+    std::uint32_t row_ = 0;        // rows of the page given
+    std::uint32_t stripRows_ = 0;  // rows per strip
+    std::uint32_t inStrip_ = 0;    // rows gathered in strip_
+    std::uint32_t strip_ = 0;      // the strip they go to
+    std::vector<std::uint64_t> buffer_;  // aligned for any sample type
+};
+
+TiffWriter::TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                       const ImageWriteOptions& options)
+    : name_(name), out_(out) {
+    const PageLayout& page = out.page;
+    if (page.width == 0 || page.height == 0) failCodec(name, "cannot write an image with a zero extent");
+    if (page.channels < 1 || page.channels > 4)
+        failCodec(name, "cannot write an image with " + std::to_string(page.channels) +
+                            " channels (1 to 4 are supported)");
+    if (out.pages == 0) failCodec(name, "there is no image to write");
+    if (out.pages > 65535) failCodec(name, "cannot write more than 65535 pages");
+    if (!out.metadata.exif.empty() && options.warning)
+        options.warning(std::string(name) + ": EXIF not written to TIFF (the EXIF data is dropped)");
+    compression_ = compressionTag(options.tiffCompression.value_or(out.compression.value_or(TiffCompression::none)));
+    const std::uint64_t dataBytes = std::uint64_t{out.pages} * page.height * page.rowBytes();
+    handle_.output = &output;
+    openOptions_ = openOptions(d_, 0);  // 0: no cap on what libtiff allocates for writing
+    // Little-endian whatever the machine, so that every machine writes the
+    // same bytes; BigTIFF only when classic 32-bit offsets may not reach.
+    const char* mode =
+        dataBytes + out.metadata.iccProfile.size() > (std::uint64_t{1} << 32) - (64 << 20) ? "wl8" : "wl";
+    tif_.reset(TIFFClientOpenExt(name_.c_str(), mode, &handle_, outputRead, outputWrite, outputSeek, closeNothing,
+                                 outputSize, mapNothing, unmapNothing, openOptions_.get()));
+    if (!tif_) failCodec(name, "cannot start the TIFF encoder: " + d_.text());
+    const std::uint64_t rowBytes = page.rowBytes();
+    stripRows_ = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(kStripBytes / rowBytes, 1, page.height));
+    buffer_.resize((bufferBytes(name, rowBytes, stripRows_) + 7) / 8);
+    startPage();
+}
+
+void TiffWriter::startPage() {
+    TIFF* tif = tif_.get();
+    const PageLayout& page = out_.page;
+    const auto channels = static_cast<std::uint16_t>(page.channels);
+    const auto bits = static_cast<std::uint16_t>(bitsOf(page.type));
+    const ImageMetadata& metadata = out_.metadata;
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, page.width) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, page.height) &&
               TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, channels) &&
               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits) &&
-              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormatOf(image.sampleType())) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormatOf(page.type)) &&
               TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) &&
-              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression_) &&
+              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, stripRows_);
     if (channels == 2 || channels == 4) {
         const std::uint16_t kinds[1] = {EXTRASAMPLE_UNASSALPHA};
         ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t{1}, kinds);
@@ -545,32 +746,69 @@ bool writePage(TIFF* tif, const Image& image, const ImageFile& file, std::uint16
     // Horizontal differencing makes integer images compress far better; it
     // is left off for floats, where the integer differences of their bit
     // patterns help little and common readers lack the float predictor.
-    if (compression != COMPRESSION_NONE && !isFloat(image.sampleType()))
+    if (compression_ != COMPRESSION_NONE && !isFloat(page.type))
         ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    if (file.metadata.orientation >= 2 && file.metadata.orientation <= 8)
-        ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(file.metadata.orientation));
-    if (!file.metadata.iccProfile.empty())
-        ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(file.metadata.iccProfile.size()),
-                                file.metadata.iccProfile.data());
-    if (file.pages.size() > 1) {
-        const auto n = static_cast<std::uint16_t>(file.pages.size());
+    if (metadata.orientation >= 2 && metadata.orientation <= 8)
+        ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(metadata.orientation));
+    if (!metadata.iccProfile.empty())
+        ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(metadata.iccProfile.size()),
+                                metadata.iccProfile.data());
+    if (out_.pages > 1)
         ok = ok && TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
-             TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(index), n);
-    }
-    if (!ok) return false;
+             TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(page_),
+                          static_cast<std::uint16_t>(out_.pages));
+    if (!ok) fail();
+    row_ = 0;
+    inStrip_ = 0;
+    strip_ = 0;
+}
 
-    const PlaneGeometry g = geometryOf(image);
-    BandBuffer strip(static_cast<std::size_t>(rowBytes * rows));
-    for (std::uint32_t first = 0, s = 0; first < image.height; first += rows, ++s) {
-        const std::uint32_t count = std::min(rows, image.height - first);
-        image.visitSamples([&](auto samples) {
-            using T = typename decltype(samples)::value_type;
-            planesToBand(samples.data(), g, first, count, image.channels, reinterpret_cast<T*>(strip.bytes()),
-                         static_cast<std::size_t>(rowBytes / sizeof(T)), [](T v) { return v; });
-        });
-        if (TIFFWriteEncodedStrip(tif, s, strip.bytes(), static_cast<tmsize_t>(rowBytes * count)) < 0) return false;
+void TiffWriter::flushStrip() {
+    // Through a buffer of the writer's own: libtiff may change the data it
+    // is given (byte swapping).
+    const auto bytes = static_cast<tmsize_t>(out_.page.rowBytes() * inStrip_);
+    if (TIFFWriteEncodedStrip(tif_.get(), strip_, buffer_.data(), bytes) < 0) fail();
+    ++strip_;
+    inStrip_ = 0;
+}
+
+void TiffWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
+    const PageLayout& page = out_.page;
+    if (rows > page.height - row_)
+        failCodec(name_, "given rows past the last (" + std::to_string(row_ + rows) + " of " +
+                             std::to_string(page.height) + ")");
+    const std::size_t rowBytes = page.rowBytes();
+    auto* strip = reinterpret_cast<unsigned char*>(buffer_.data());
+    while (rows > 0) {
+        const std::uint32_t take = std::min(rows, stripRows_ - inStrip_);
+        std::memcpy(strip + std::size_t{inStrip_} * rowBytes, band, std::size_t{take} * rowBytes);
+        band += std::size_t{take} * rowBytes;
+        rows -= take;
+        inStrip_ += take;
+        row_ += take;
+        if (inStrip_ == stripRows_ || row_ == page.height) flushStrip();
     }
-    return TIFFWriteDirectory(tif) != 0;
+}
+
+void TiffWriter::nextPage() {
+    if (row_ != out_.page.height)
+        failCodec(name_, "page " + std::to_string(page_ + 1) + " ended after " + std::to_string(row_) + " of " +
+                             std::to_string(out_.page.height) + " rows");
+    if (page_ + 1 >= out_.pages) failCodec(name_, "more pages given than the " + std::to_string(out_.pages) + " announced");
+    if (TIFFWriteDirectory(tif_.get()) == 0) fail();
+    ++page_;
+    startPage();
+}
+
+void TiffWriter::finish() {
+    if (page_ + 1 != out_.pages || row_ != out_.page.height)
+        failCodec(name_, "the stack ended on page " + std::to_string(page_ + 1) + " of " +
+                             std::to_string(out_.pages) + ", after " + std::to_string(row_) + " of " +
+                             std::to_string(out_.page.height) + " rows");
+    if (TIFFWriteDirectory(tif_.get()) == 0) fail();
+    // Closing flushes nothing more (every directory is written).
+    tif_.reset();
+    if (d_.message[0] != '\0' || !handle_.failure.empty()) fail();
 }
 
 }  // namespace
@@ -583,74 +821,31 @@ bool looksLikeTiff(std::span<const std::byte> bytes) noexcept {
            (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43));
 }
 
+std::unique_ptr<ImageReader> openTiffReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options) {
+    return std::make_unique<TiffReader>(std::move(source), options);
+}
+
+std::unique_ptr<ImageWriter> openTiffWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                            const ImageWriteOptions& options) {
+    return std::make_unique<TiffWriter>(output, out, name, options);
+}
+
 ImageFile decodeTiff(std::span<const std::byte> bytes, std::string_view name, const ImageReadOptions& options) {
     if (!looksLikeTiff(bytes)) failCodec(name, "not a TIFF file" + contentHint(bytes));
-    const std::uint64_t fileSize = bytes.size();
-    Diagnostics d;
-    // libtiff's own allocations are its directory tables (at most 8 bytes
-    // per strip, whose entries the file holds in 4 or more) and its strip
-    // buffers (at most a strip, which the file holds); anything beyond that
-    // is a lie of the header.
-    const std::uint64_t cap = std::max<std::uint64_t>(std::uint64_t{16} << 20, 2 * fileSize + (1 << 20));
-    auto opts = openOptions(d, static_cast<tmsize_t>(
-                                   std::min<std::uint64_t>(cap, std::numeric_limits<tmsize_t>::max())));
-    MemoryInput input{reinterpret_cast<const unsigned char*>(bytes.data()), fileSize, 0};
-    // "c": strips as stored, not split by libtiff, so that the checks below
-    // see the file's own offsets and counts.
-    TiffPtr tif(TIFFClientOpenExt(std::string(name).c_str(), "rc", &input, inputRead, refuseWrite, inputSeek,
-                                  closeNothing, inputSize, inputMap, unmapNothing, opts.get()));
-    if (!tif) failCodec(name, "invalid TIFF data: " + d.text());
-
-    const std::vector<PageLayout> layouts = readLayouts(tif.get(), d, name, fileSize, options);
-
-    ImageFile file;
-    file.compression = fileCompression(layouts.front().compression);
-    file.metadata.orientation = layouts.front().orientation;
-    d.clear();
-    if (!TIFFSetDirectory(tif.get(), 0)) failCodec(name, "invalid TIFF data: " + d.text());
-    std::uint32_t iccBytes = 0;
-    void* icc = nullptr;
-    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc != nullptr && iccBytes > 0) {
-        const auto* first = static_cast<const std::byte*>(icc);
-        file.metadata.iccProfile.assign(first, first + iccBytes);
-    }
-    file.pages.reserve(layouts.size());
-    for (tdir_t page = 0; page < layouts.size(); ++page) {
-        const std::string where = layouts.size() == 1 ? std::string(name) : pageName(name, page);
-        d.clear();
-        if (page > 0 && !TIFFReadDirectory(tif.get())) failCodec(where, "invalid TIFF data: " + d.text());
-        file.pages.push_back(decodePage(tif.get(), d, layouts[page], where, options));
-    }
-    return file;
+    TiffReader reader(ByteSource::overBytes(bytes, std::string(name)), options);
+    return readAllPages(reader, options);
 }
 
 std::vector<std::byte> encodeTiff(const ImageFile& file, std::string_view name, const ImageWriteOptions& options) {
     validatePages(file, name);
-    if (!file.metadata.exif.empty() && options.warning)
-        options.warning(std::string(name) + ": EXIF not written to TIFF (the EXIF data is dropped)");
-    const std::uint16_t compression =
-        compressionTag(options.tiffCompression.value_or(file.compression.value_or(TiffCompression::none)));
-    std::uint64_t dataBytes = 0;
-    for (const Image& page : file.pages) dataBytes += page.byteCount();
-
-    Diagnostics d;
-    auto opts = openOptions(d, 0);  // 0: no cap on what libtiff allocates for writing
-    MemoryOutput output;
-    // Little-endian whatever the machine, so that every machine writes the
-    // same bytes; BigTIFF only when classic 32-bit offsets may not reach.
-    const char* mode = dataBytes + file.metadata.iccProfile.size() > (std::uint64_t{1} << 32) - (64 << 20) ? "wl8"
-                                                                                                         : "wl";
-    TiffPtr tif(TIFFClientOpenExt(std::string(name).c_str(), mode, &output, outputRead, outputWrite, outputSeek,
-                                  closeNothing, outputSize, mapNothing, unmapNothing, opts.get()));
-    if (!tif) failCodec(name, "cannot start the TIFF encoder: " + d.text());
-    for (std::size_t i = 0; i < file.pages.size(); ++i)
-        if (!writePage(tif.get(), file.pages[i], file, compression, i))
-            failCodec(name, "TIFF encoding failed: " + d.text());
-    // Closing flushes nothing more (every directory is written), but frees
-    // the handle before the bytes are handed out.
-    tif.reset();
-    if (d.message[0] != '\0') failCodec(name, "TIFF encoding failed: " + d.text());
-    return std::move(output.bytes);
+    VectorOutput output;
+    TiffWriter writer(output, streamInfoOf(file, ImageFormat::tiff), name, options);
+    for (std::size_t i = 0; i < file.pages.size(); ++i) {
+        if (i > 0) writer.nextPage();
+        writePage(writer, file.pages[i]);
+    }
+    writer.finish();
+    return std::move(output.bytes());
 }
 
 }  // namespace axiswarp::tools

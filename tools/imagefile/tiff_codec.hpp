@@ -34,9 +34,12 @@
 #define AXISWARP_TOOLS_TIFF_CODEC_HPP
 
 #include "imagefile/codec_options.hpp"
+#include "imagefile/byte_source.hpp"
 #include "imagefile/image_file.hpp"
+#include "imagefile/image_stream.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -45,6 +48,19 @@ namespace axiswarp::tools {
 
 bool looksLikeTiff(std::span<const std::byte> bytes) noexcept;
 
+// Every page is checked when the reader opens, before any pixel is read.
+// A file in memory is handed to libtiff as mapped; a file on disk is never
+// mapped. Uncompressed strips of contiguous samples are read a row at a
+// time; compressed ones are decoded row by row by libtiff, which holds one
+// strip's compressed bytes (a file written as one compressed strip is held
+// whole in that form). Tiles and strips of separate planes are decoded a
+// block (a row of tiles, a strip of every plane) at a time.
+std::unique_ptr<ImageReader> openTiffReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
+// Strips are encoded as their rows arrive; pages follow one another.
+std::unique_ptr<ImageWriter> openTiffWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,
+                                            const ImageWriteOptions& options);
+
+// Whole files through the reader and the writer.
 // `name` starts every error message (ToolError, or LimitError for a limit).
 ImageFile decodeTiff(std::span<const std::byte> bytes, std::string_view name,
                      const ImageReadOptions& options = {});

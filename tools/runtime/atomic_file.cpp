@@ -112,7 +112,7 @@ bool AtomicFile::openAnonymous() {
     // failure means the named scheme: O_TMPFILE unknown to the kernel (EISDIR,
     // EINVAL) or the file system (EOPNOTSUPP), and real problems such as a
     // read-only folder, which the named scheme then reports in its own words.
-    const int fd = ::openat(folderFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd = ::openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     // Linking the file into place goes through /proc, which a chroot or a
     // minimal container may lack: find out now, while nothing is written.
@@ -133,7 +133,7 @@ void AtomicFile::openNamed() {
         const std::string name = temporaryNameFor(targetName_);
         CreationWindow window;
         const int slot = registerTemporary(folderFd_, name);
-        fd_ = ::openat(folderFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd_ = ::openat(folderFd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temporaryName_ = name;
             slot_ = slot;
@@ -192,6 +192,36 @@ void AtomicFile::write(std::span<const std::byte> bytes) {
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+}
+
+void AtomicFile::writeAt(std::uint64_t offset, std::span<const std::byte> bytes) {
+    if (fd_ < 0) throw ToolError("cannot write '" + target_.string() + "': file already closed");
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::pwrite(fd_, data + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            fail("write failed", errno);
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+std::size_t AtomicFile::readAt(std::uint64_t offset, std::span<std::byte> bytes) {
+    if (fd_ < 0) throw ToolError("cannot read back '" + target_.string() + "': file already closed");
+    auto* data = reinterpret_cast<char*>(bytes.data());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::pread(fd_, data + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("reading back failed", errno);
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 void AtomicFile::write(std::string_view text) {

@@ -16,7 +16,8 @@
 // Either way the target is untouched until commit() succeeds; a failed or
 // abandoned write removes what it made. A temporary name, while it exists on
 // disk, is registered with interrupt_cleanup.hpp, so that the tool's SIGINT
-// and SIGTERM handler removes it. The final file gets mode 0666 less the
+// and SIGTERM handler removes it (the file is opened for reading too, so
+// that a writer can read back what it wrote). The final file gets mode 0666 less the
 // umask, like any newly created file.
 //
 // Setting the environment variable AXISWARP_ATOMIC_RENAME=1 forces the named
@@ -27,6 +28,7 @@
 #include "runtime/tool_error.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -45,6 +47,12 @@ public:
 
     void write(std::span<const std::byte> bytes);
     void write(std::string_view text);
+    // Positioned access for writers that go back to patch what they wrote
+    // (TIFF offsets): writes at `offset` without moving the end that
+    // write() appends at, and reads back up to bytes.size() bytes (how
+    // many were read).
+    void writeAt(std::uint64_t offset, std::span<const std::byte> bytes);
+    std::size_t readAt(std::uint64_t offset, std::span<std::byte> bytes);
     // Flushes to disk and moves the file into place. Throws ToolError on
     // failure, after removing what was written.
     void commit();

@@ -18,7 +18,10 @@ public:
 // `kind` tells the caller which limit, so it can say how.
 class LimitError : public ToolError {
 public:
-    enum class Kind { imagePixels, imageFileBytes, npyDataBytes };
+    // pixelsPerByte: an image announcing far more pixels than its file could
+    // plausibly hold (codec_options.hpp), apart from imagePixels so that a
+    // caller does not suggest raising the pixel limit for it.
+    enum class Kind { imagePixels, imageFileBytes, npyDataBytes, pixelsPerByte };
     LimitError(Kind kind, const std::string& message) : ToolError(message), kind_(kind) {}
     Kind kind() const noexcept { return kind_; }
 
