@@ -68,9 +68,13 @@ using Context = std::unique_ptr<heif_context, ContextFree>;
 using Handle = std::unique_ptr<const heif_image_handle, HandleRelease>;
 using HeifImage = std::unique_ptr<heif_image, ImageRelease>;
 
+// libheif's message, on one line: some end in a line break.
 std::string messageOf(const heif_error& error) {
-    return error.message != nullptr && *error.message != '\0' ? std::string(error.message)
-                                                                : "libheif error " + std::to_string(error.code);
+    std::string text = error.message != nullptr ? error.message : "";
+    for (char& ch : text)
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text.empty() ? "libheif error " + std::to_string(error.code) : text;
 }
 
 // The first block of Exif metadata, as ImageMetadata keeps it. The item
