@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 
 call_seconds=${1:-60}
 reader_seconds=${2:-20}
-read -r -a targets <<<"${AXISWARP_FUZZ_TARGETS:-call npy png jpeg tiff}"
+read -r -a targets <<<"${AXISWARP_FUZZ_TARGETS:-call npy png jpeg tiff webp heif}"
 build=${AXISWARP_FUZZ_BUILD_DIR:-build-fuzz}
 
 scripts/ensure-deps.sh build fuzz

@@ -3,7 +3,11 @@
 # Usage: scripts/ensure-deps.sh [build|demo|test|bench|fuzz|clang|windows|cross-ARCH]...
 set -euo pipefail
 
-declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev liblcms2-dev)
+# WebP and HEIF/AVIF: Debian 12's libheif1 links its HEVC and AV1 decoders and
+# encoders (libde265, x265, dav1d, aom) itself; later releases move them into
+# plugin packages, only recommended, which are named below where apt knows them.
+declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev liblcms2-dev
+             libwebp-dev libheif-dev)
 # The Python package is part of every build: pybind11 and Debian's interpreter.
 python_build=(python3 python3-dev pybind11-dev python3-numpy)
 # What its tests, example and benchmark import.
@@ -31,6 +35,10 @@ for group in "$@"; do
     cross-i686) wanted+=(g++-i686-linux-gnu binutils-i686-linux-gnu qemu-user) ;;
     *) echo "ensure-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
+done
+
+for plugin in libheif-plugin-libde265 libheif-plugin-x265 libheif-plugin-dav1d libheif-plugin-aomenc; do
+  if apt-cache show "$plugin" >/dev/null 2>&1; then wanted+=("$plugin"); fi
 done
 
 missing=()

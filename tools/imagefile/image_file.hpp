@@ -14,7 +14,7 @@
 
 namespace axiswarp::tools {
 
-enum class ImageFormat { png, jpeg, tiff };
+enum class ImageFormat { png, jpeg, tiff, webp, heif, avif };
 
 // How TIFF pages are compressed.
 enum class TiffCompression { none, lzw, deflate };
