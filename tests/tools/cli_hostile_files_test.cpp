@@ -219,13 +219,16 @@ TEST_F(HostileFiles, DamagedAndOversizedImagesAreRefusedAndNothingIsWritten) {
     AXISWARP_SKIP_WITHOUT_THREADS();  // the tool's resize starts its worker threads
     const Bytes png = slurp(work() / "good.png");
     const Bytes jpg = encodeJpeg(pattern(40, 30, 3), "j");
-    const std::string pixelLimit = " pixels, more than the limit of 268435456 (raise it with --max-pixels)";
+    const std::string perByte = " pixels from a file of ";
+    const std::string pixelLimit = " pixels, more than the limit of 4294967296 (raise it with --max-pixels)";
     const std::vector<InputCase> cases{
         {"truncated.png", bytesOf(firstHalf(png)), "the file is truncated"},
         {"truncated.jpg", bytesOf(firstHalf(jpg)), "invalid JPEG data"},
-        // Decompression bombs: refused from the header alone.
-        {"bomb.png", bytesOf(pngClaiming(65536, 65536)), "the image is 65536x65536 = 4294967296" + pixelLimit},
-        {"bomb.jpg", bytesOf(jpegClaiming(65500, 65500)), "the image is 65500x65500 = 4290250000" + pixelLimit},
+        // Decompression bombs: refused from the header alone, for their
+        // pixels per byte of file, or beyond the pixel limit for their size.
+        {"bomb.png", bytesOf(pngClaiming(65536, 65536)), "the image is 65536x65536 = 4294967296" + perByte},
+        {"bomb.jpg", bytesOf(jpegClaiming(65500, 65500)), "the image is 65500x65500 = 4290250000" + perByte},
+        {"huge.png", bytesOf(pngClaiming(70000, 70000)), "the image is 70000x70000 = 4900000000" + pixelLimit},
         // Within the pixel limit, but far larger than the file's data.
         {"lying.png", bytesOf(pngClaiming(16000, 16000, 16, 6)), "too small to hold the 16000x16000 image"},
         {"lying.jpg", bytesOf(jpegClaiming(16000, 16000)), "invalid JPEG data"},
@@ -316,7 +319,7 @@ TEST_F(HostileFiles, SizeLimitsCanBeRaised) {
     EXPECT_EQ(slurp(work() / "out.npy"), slurp(work() / "good.npy"));
     // Help shows both options with their defaults.
     const fs::path help = root() / "help.txt";
-    for (const auto& [command, option] : {std::pair{"resize", "--max-pixels N:POSITIVE=268435456"},
+    for (const auto& [command, option] : {std::pair{"resize", "--max-pixels N:POSITIVE=4294967296"},
                                           std::pair{"call", "--max-input-bytes N:POSITIVE=4294967296"}}) {
         const std::string shell = axiswarp::testing::toolCommand() + " " + command + " --help >" + shellQuote(help.string());
         EXPECT_EQ(std::system(shell.c_str()), 0);

@@ -2,10 +2,13 @@
 // run in a scratch folder.
 #include "imagefile/image_io.hpp"
 #include "npy/npy_io.hpp"
+#include "imagefile/exif_orientation.hpp"
 #include "resample/resample_tables.hpp"
+#include "resample/resize_pipeline.hpp"
 
 #include "cli_sandbox.hpp"
 #include "host_arrays.hpp"
+#include "module_fixture.hpp"
 #include "skip_without_threads.hpp"
 
 #include <gtest/gtest.h>
@@ -236,6 +239,106 @@ TEST_F(CliResize, JobsNeverChangeTheOutputBytes) {
         }
         for (const std::string jobs : {"1", "2", "3"}) fs::remove_all(work() / ("out" + jobs));
     }
+}
+
+// The command streams each page in bands; its files must be the bytes of
+// the whole-image way: the file read whole and turned upright, every page
+// resized by resizeImage, and the result written whole. Heights that do not
+// divide into bands, both pass orders, the double path (alpha, --precise,
+// --linear), a constant fill, stacks, turned orientations and several
+// thread counts.
+TEST_F(CliResize, StreamedFilesAreTheBytesOfTheWholeImageResize) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
+    auto withOrientation = [](ImageFile file, int orientation) {
+        file.metadata.exif = exifWithOrientation({}, orientation);
+        file.metadata.orientation = orientation;
+        return file;
+    };
+    auto single = [](Image image) {
+        ImageFile file;
+        file.pages.push_back(std::move(image));
+        return file;
+    };
+    ImageFile stack = single(sample(203, 157, 1, 16));
+    stack.pages.push_back(sample(203, 157, 1, 16).clone());
+    stack.pages.back().set(3, 5, 0, 777);
+    stack.metadata.orientation = 3;
+    struct Case {
+        std::string in, out;
+        ImageFile file;
+        std::vector<std::string> args;
+        ResampleOptions options;
+        FilterChoice filter;
+    };
+    FilterChoice lanczos;
+    lanczos.kernel = parseKernel("lanczos3");
+    FilterChoice filled;
+    filled.border = parseBorder("constant");
+    filled.fill = 200;
+    const std::vector<Case> cases{
+        {"rgb.png", "rgb-out.png", single(sample(301, 203, 3, 8)), {"--scale", "0.3"}, {}, {}},
+        {"rgba.png", "rgba-out.png", single(sample(157, 311, 4, 16)), {"--size", "80x200"}, {}, {}},
+        {"turned.jpg", "turned-out.png", withOrientation(single(sample(211, 97, 3, 8)), 6), {"--width", "50"}, {}, {}},
+        {"stack.tif", "stack-out.tif", stack, {"--scale", "0.45", "--precise"}, {.filter = {}, .precise = true}, {}},
+        {"gray.png", "gray-out.png", withOrientation(single(sample(67, 45, 1, 8)), 7),
+         {"--scale", "2.5", "--linear", "--kernel", "lanczos3"}, {.filter = {}, .precise = false, .linear = true}, lanczos},
+        {"fill.png", "fill-out.jpg", withOrientation(single(sample(120, 131, 3, 8)), 2),
+         {"--size", "90x40", "--border", "constant", "--fill", "200"}, {}, filled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in + " -> " + c.out);
+        writeImageFile(work() / c.in, c.file);
+        // The whole-image way, from the file as written.
+        ImageFile whole = readImageFile(work() / c.in);
+        ImageFile expected;
+        expected.metadata = whole.metadata;
+        expected.compression = whole.compression;
+        const Image& first = whole.pages.front();
+        SizeRequest request;
+        const std::string how = c.args[0];
+        if (how == "--scale") request.scale = std::stod(c.args[1]);
+        if (how == "--width") request = {SizeRequest::Mode::width, 1.0, static_cast<std::uint32_t>(std::stoul(c.args[1])), 0};
+        if (how == "--size") {
+            const std::size_t x = c.args[1].find('x');
+            request = {SizeRequest::Mode::size, 1.0, static_cast<std::uint32_t>(std::stoul(c.args[1].substr(0, x))),
+                       static_cast<std::uint32_t>(std::stoul(c.args[1].substr(x + 1)))};
+        }
+        const ImageSize in{first.width, first.height};
+        const ResizePlan plan = planResize(in, targetSize(in, request), c.filter);
+        for (const Image& page : whole.pages)
+            expected.pages.push_back(resizeImage(axiswarp::testing::builtModule(), page, plan, c.options));
+        const std::string bytes = [&] {
+            const std::vector<std::byte> encoded = encodeImageFile(expected, imageFormatFor(c.out), c.out);
+            return std::string(reinterpret_cast<const char*>(encoded.data()), encoded.size());
+        }();
+        for (const std::string jobs : {"1", "2", "3"}) {
+            std::vector<std::string> args{"resize", c.in, "-o", c.out, "--jobs", jobs};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            const RunResult r = run(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(slurp(work() / c.out) == bytes) << "--jobs " << jobs;
+            fs::remove(work() / c.out);
+        }
+    }
+}
+
+// Refused from the header, before its memory is taken: a job that must hold
+// more than it may. A turned orientation holds the output page.
+TEST_F(CliResize, AJobThatWouldNotFitItsMemoryIsRefusedBeforeReading) {
+    AXISWARP_SKIP_WITHOUT_THREADS();
+    ImageFile file;
+    file.pages.push_back(sample(300, 200, 3, 8));
+    file.metadata.orientation = 6;
+    file.metadata.exif = exifWithOrientation({}, 6);
+    writeImageFile(work() / "turned.jpg", file);
+    RunResult r = run({"resize", "turned.jpg", "--scale", "8", "--max-memory", "4", "-o", "big.png"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("turned.jpg: resizing it as a stream needs about "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("and only 4.0 MiB is available (--max-memory)"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(work() / "big.png"));
+    // Upright, the same job streams in far less.
+    r = run({"resize", "turned.jpg", "--scale", "8", "--max-memory", "4", "--no-auto-orient", "-o", "big.png"});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(CliResize, DepthChannelsAndFormatsAreHandled) {

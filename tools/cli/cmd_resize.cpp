@@ -6,9 +6,14 @@
 
 #include "runtime/atomic_file.hpp"
 #include "imagefile/icc_profile.hpp"
+#include "imagefile/byte_outputs.hpp"
+#include "imagefile/format_registry.hpp"
 #include "imagefile/image_io.hpp"
+#include "imagefile/image_stream.hpp"
 #include "resample/resample_tables.hpp"
 #include "resample/resize_pipeline.hpp"
+#include "resample/stream_resize.hpp"
+#include "runtime/available_memory.hpp"
 #include "runtime/tool_error.hpp"
 #include "runtime/worker_pool.hpp"
 
@@ -64,7 +69,8 @@ struct ResizeOptions {
     int quality = 90;
     unsigned jobs = 0;  // 0: one per core
     std::string module;
-    std::uint64_t maxPixels = tools::ImageReadOptions{}.maxPixels;
+    std::uint64_t maxPixels = tools::kStreamingMaxPixels;
+    std::uint64_t maxMemoryMib = 0;  // 0: what the machine has available
 };
 
 struct FileJob {
@@ -105,6 +111,22 @@ public:
         draw();
     }
 
+    // Input rows of the files in hand: `rows` more to read.
+    void rowsAhead(std::uint64_t rows) {
+        std::lock_guard lock(mutex_);
+        rowsTotal_ += rows;
+    }
+
+    // `rows` more input rows were read. Redrawn at most ten times a second,
+    // as this comes once per band.
+    void rowsRead(std::uint64_t rows) {
+        std::lock_guard lock(mutex_);
+        rowsDone_ += rows;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(100)) return;
+        draw();
+    }
+
     void fileDone() {
         std::lock_guard lock(mutex_);
         ++done_;
@@ -118,7 +140,12 @@ public:
     }
 
 private:
-    bool live() const { return terminal_ && (total_ > 1 || pagesTotal_ > 1); }
+    // A run of several files or pages, or one image large enough that its
+    // progress is worth showing.
+    bool live() const {
+        return terminal_ && (total_ > 1 || pagesTotal_ > 1 || rowsTotal_ >= kRowsWorthShowing);
+    }
+    static constexpr std::uint64_t kRowsWorthShowing = 8192;
 
     void clear() {
         if (live()) std::cerr << "\r\033[K" << std::flush;
@@ -126,15 +153,17 @@ private:
 
     void draw() {
         if (!live()) return;
+        lastDraw_ = std::chrono::steady_clock::now();
         std::string line = "\raxiswarp: " + std::to_string(done_) + " of " +
                            std::to_string(total_) + (total_ == 1 ? " file done" : " files done");
         if (pagesTotal_ > total_)
             line += " (" + std::to_string(pagesDone_) + " of " + std::to_string(pagesTotal_) +
                     " pages so far)";
-        // Pages measure the work better than files when stacks are about.
-        const double fraction = pagesTotal_ > total_
-                                    ? static_cast<double>(pagesDone_) / static_cast<double>(pagesTotal_)
-                                    : static_cast<double>(done_) / static_cast<double>(total_);
+        // For one file, its rows read measure the work (every page is
+        // resized as it is read); for several, the files done.
+        const double fraction =
+            total_ > 1 ? static_cast<double>(done_) / static_cast<double>(total_)
+                       : static_cast<double>(rowsDone_) / static_cast<double>(std::max<std::uint64_t>(1, rowsTotal_));
         if (fraction > 0 && fraction < 1) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -149,7 +178,10 @@ private:
     std::size_t done_ = 0;
     std::size_t pagesTotal_ = 0;
     std::size_t pagesDone_ = 0;
+    std::uint64_t rowsTotal_ = 0;
+    std::uint64_t rowsDone_ = 0;
     bool terminal_;
+    std::chrono::steady_clock::time_point lastDraw_;
     std::chrono::steady_clock::time_point start_;
 };
 
@@ -228,6 +260,7 @@ struct Settings {
     tools::ImageReadOptions read;
     tools::ImageWriteOptions write;
     bool strip = false;
+    std::uint64_t maxMemory = 0;  // bytes; 0: what the machine has available
 };
 
 // What to keep of the input's metadata.
@@ -239,64 +272,100 @@ tools::ImageMetadata keptMetadata(tools::ImageMetadata metadata, bool strip) {
     return metadata;
 }
 
-// The exit status for one file.
+// The exit status for one file. Each page streams from the reader through
+// the two passes to the writer, a band of rows at a time, so memory depends
+// on the width and the taps, not on the height; the output file appears
+// only once its last row is written.
 int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings& settings,
                Reporter& reporter, tools::WorkerPool& pool) {
     const std::string input = job.input.string();
     const std::string output = job.output.string();
     try {
         const tools::ImageFormat outFormat = tools::imageFormatFor(job.output);
-        tools::ImageFile file;
+        std::unique_ptr<tools::ImageReader> reader;
         try {
-            tools::ImageReadOptions read = settings.read;
-            read.pool = &pool;  // an idle thread stores decoded bands meanwhile
-            file = tools::readImageFile(job.input, read);
+            reader = tools::openImageReader({job.input, {}, input}, settings.read);
         } catch (const tools::LimitError& error) {
             if (error.kind() != tools::LimitError::Kind::imagePixels) throw;
             throw tools::ToolError(std::string(error.what()) + " (raise it with --max-pixels)");
         }
-        const tools::Image& first = file.pages.front();
+        const tools::StreamInfo& info = reader->info();
+        const tools::PageLayout& page = info.page;
         // Refused before any work: what the output's format cannot hold.
-        tools::checkEncodable(outFormat, first.sampleType(), file.pages.size(), output);
+        tools::checkEncodable(outFormat, page.type, info.pages, output);
+
+        // An orientation outside 1..8 says nothing; the image is taken as
+        // stored.
+        const int stored = info.metadata.orientation;
+        const int orientation = settings.read.autoOrient && stored >= 1 && stored <= 8 ? stored : 1;
+        const bool turned = orientation >= 5;
         tools::ResizePlan plan;
         try {
-            const tools::ImageSize in{first.width, first.height};
-            plan = tools::planResize(in, tools::targetSize(in, settings.size),
-                                     settings.resample.filter);
+            const tools::ImageSize in{turned ? page.height : page.width, turned ? page.width : page.height};
+            plan = tools::planResize(in, tools::targetSize(in, settings.size), settings.resample.filter);
         } catch (const tools::ToolError& error) {
             throw tools::ToolError(input + ": " + error.what());
         }
-        if (settings.resample.linear && !file.metadata.iccProfile.empty() &&
-            !tools::isSrgbProfile(file.metadata.iccProfile)) {
-            const std::optional<std::string> name = tools::iccDescription(file.metadata.iccProfile);
+        if (settings.resample.linear && !info.metadata.iccProfile.empty() &&
+            !tools::isSrgbProfile(info.metadata.iccProfile)) {
+            const std::optional<std::string> name = tools::iccDescription(info.metadata.iccProfile);
             reporter.message("warning: " + input + ": its colour profile" +
                              (name ? " '" + *name + "'" : std::string()) +
                              " is not sRGB, and --linear decodes the samples as sRGB");
         }
+
+        tools::StreamInfo out;
+        out.format = outFormat;
+        out.page = {plan.out.width, plan.out.height, page.channels, page.type};
+        out.pages = info.pages;
+        out.metadata = keptMetadata(info.metadata, settings.strip);
+        // Applied, the orientation is 1 (the writer makes the EXIF block
+        // agree); kept, it stays as stored.
+        if (settings.read.autoOrient) out.metadata.orientation = 1;
+        out.compression = info.compression;
+
         tools::AtomicFile target(job.output);
-        tools::ImageFile result;
-        result.metadata = keptMetadata(std::move(file.metadata), settings.strip);
-        result.compression = file.compression;
-        result.pages.reserve(file.pages.size());
-        reporter.pagesAhead(file.pages.size());
-        // Every page by the same plan; each input page is let go once done.
-        for (std::size_t p = 0; p < file.pages.size(); ++p) {
-            try {
-                result.pages.push_back(
-                    tools::resizeImage(module, file.pages[p], plan, settings.resample, &pool));
-            } catch (const zuhost::HostError& error) {
-                reporter.message(input + (file.pages.size() > 1 ? " (page " + std::to_string(p + 1) + ")" : "") +
-                                 ": " + error.what());
-                return kExitModuleError;
-            } catch (const tools::ToolError& error) {
-                throw tools::ToolError(input + ": " + error.what());
-            }
-            file.pages[p] = tools::Image();
-            reporter.pageDone();
-        }
+        tools::AtomicFileOutput bytes(target);
         tools::ImageWriteOptions write = settings.write;
         write.warning = [&reporter](const std::string& text) { reporter.message("warning: " + text); };
-        target.write(tools::encodeImageFile(result, outFormat, output, write));
+        const std::unique_ptr<tools::ImageWriter> writer =
+            tools::openImageWriter(outFormat, bytes, out, output, write);
+
+        const tools::PageShape shape{page.width, page.height, page.channels, page.type};
+        const std::uint32_t bandRows = tools::streamBandRows(shape, info.bandRows);
+        const std::uint64_t budget = settings.maxMemory != 0 ? settings.maxMemory : tools::availableMemoryBytes();
+        reporter.pagesAhead(info.pages);
+        reporter.rowsAhead(std::uint64_t{page.height} * info.pages);
+        for (std::uint32_t p = 0; p < info.pages; ++p) {
+            if (p > 0) {
+                reader->nextPage();
+                writer->nextPage();
+            }
+            const std::string where = input + (info.pages > 1 ? " (page " + std::to_string(p + 1) + ")" : "");
+            try {
+                tools::resizeStream(
+                    module, shape, orientation, plan, settings.resample, &pool, bandRows,
+                    [&](unsigned char* band, std::uint32_t rows) {
+                        reader->readRows(band, rows);
+                        reporter.rowsRead(rows);
+                    },
+                    [&](const unsigned char* band, std::uint32_t rows) { writer->writeRows(band, rows); },
+                    budget);
+            } catch (const zuhost::HostError& error) {
+                reporter.message(where + ": " + error.what());
+                return kExitModuleError;
+            } catch (const tools::MemoryBudgetError& error) {
+                throw tools::ToolError(where + ": " + error.what() +
+                                       (settings.maxMemory != 0 ? " (--max-memory)" : ""));
+            } catch (const tools::ToolError& error) {
+                // The codecs' messages name the input already.
+                const std::string text = error.what();
+                throw tools::ToolError(text.rfind(input, 0) == 0 ? text : where + ": " + text);
+            }
+            reporter.pageDone();
+        }
+        writer->finish();
+        bytes.flush();
         target.commit();
         return kExitOk;
     } catch (const std::bad_alloc&) {
@@ -323,6 +392,7 @@ void runResize(const ResizeOptions& options) {
     if (!options.compression.empty())
         settings.write.tiffCompression = tools::parseTiffCompression(options.compression);
     settings.read.maxPixels = options.maxPixels;
+    settings.maxMemory = options.maxMemoryMib * (std::uint64_t{1} << 20);
     settings.read.autoOrient = !options.noAutoOrient;
     const std::vector<FileJob> jobs = planFiles(options);
 
@@ -430,11 +500,19 @@ void registerResizeCommand(CLI::App& app) {
         ->capture_default_str();
     resize->add_option("--max-pixels", options->maxPixels,
                        "Refuse an input image of more than N pixels (width times height, per page), "
-                       "judged from its header before any decoding: a guard against "
-                       "decompression bombs")
+                       "judged from its header before any decoding. Images stream through in bands, "
+                       "so memory does not limit their height; this bounds the time a tiny file can "
+                       "ask for (beyond 2^28 pixels a file must also hold a byte per 65536 pixels)")
         ->type_name("N")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    resize->add_option("--max-memory", options->maxMemoryMib,
+                       "Refuse, before reading its pixels, an image whose resize would hold more than "
+                       "MIB mebibytes (default: the memory the machine has available). Most jobs hold "
+                       "a few bands of rows; a turned orientation (EXIF 3 to 8) holds the output page, "
+                       "a wrapping border the whole input")
+        ->type_name("MIB")
+        ->check(CLI::PositiveNumber);
     resize->add_option("-j,--jobs", options->jobs,
                        "Worker threads for the whole run, shared between files and the parts "
                        "of each large image (default: one per core)")
@@ -444,8 +522,10 @@ void registerResizeCommand(CLI::App& app) {
                        "Module file to load (default: the module this build made)")
         ->type_name("FILE");
     resize->footer(
-        "Each page is resized by two calls of the module, one per dimension, the one that\n"
-        "shrinks most (or grows least) first, in the image's own sample type.\n"
+        "Each page is resized by two passes of the module, one per dimension, the one that\n"
+        "shrinks most (or grows least) first, in the image's own sample type. Pages stream\n"
+        "through in bands of rows: decoding, the passes and encoding overlap on the --jobs\n"
+        "threads, and memory depends on the width, not the height.\n"
         "\n"
         "Formats (inputs are recognised by content, outputs by extension):\n"
         "  PNG   8 and 16 bits; gray, gray+alpha, RGB, RGBA (palette and low depths read as 8-bit)\n"

@@ -1,6 +1,7 @@
 #include "imagefile/heif_codec.hpp"
 
 #include "imagefile/codec_support.hpp"
+#include "imagefile/format_registry.hpp"
 #include "imagefile/exif_orientation.hpp"
 #include "imagefile/input_bytes.hpp"
 #include "imagefile/whole_page_codec.hpp"
@@ -312,7 +313,7 @@ std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const Image
     const int height = heif_image_handle_get_height(handle.get());
     if (width <= 0 || height <= 0)
         failCodec(name, "invalid HEIF data: the image is " + std::to_string(width) + "x" + std::to_string(height));
-    checkPixelLimit(name, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), options);
+    checkPixelLimit(name, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), options, bytes.size());
 
     StreamInfo info;
     info.format = *format;

@@ -1,6 +1,7 @@
 #include "imagefile/webp_codec.hpp"
 
 #include "imagefile/codec_support.hpp"
+#include "imagefile/format_registry.hpp"
 #include "imagefile/exif_orientation.hpp"
 #include "imagefile/input_bytes.hpp"
 #include "imagefile/whole_page_codec.hpp"
@@ -210,7 +211,7 @@ std::unique_ptr<ImageReader> openWebpReader(const ImageInput& input, const Image
     if (features.width <= 0 || features.height <= 0)
         failCodec(name, "invalid WebP data: the header gives no image size");
     checkPixelLimit(name, static_cast<std::uint64_t>(features.width), static_cast<std::uint64_t>(features.height),
-                    options);
+                    options, bytes.size());
 
     StreamInfo info;
     info.format = ImageFormat::webp;

@@ -7,12 +7,15 @@
 #include "runtime/tool_error.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -75,6 +78,8 @@ public:
                  const ResampleOptions& options, double fill, unsigned threads, std::uint32_t bandRows,
                  const RowSource& read, const RowSink& write);
     void run(WorkerPool* pool);
+    // The bytes of every buffer the stream holds (taken, not yet touched).
+    std::uint64_t heldBytes() const noexcept { return held_; }
 
 private:
     enum class Kind { none, read, firstPass, group, write };
@@ -150,6 +155,15 @@ private:
     bool writing_ = false;
     unsigned running_ = 0;
     std::exception_ptr error_;
+    std::uint64_t held_ = 0;
+
+    Buffer take(std::uint64_t bytes) {
+        // A size a size_t cannot hold (32-bit targets) must not wrap into
+        // a small buffer.
+        if (bytes > std::numeric_limits<std::size_t>::max() - 8) throw std::bad_alloc();
+        held_ += bytes;
+        return Buffer(static_cast<std::size_t>(bytes));
+    }
 };
 
 StreamEngine::StreamEngine(const zuhost::Module& module, const PageShape& stored, StoredPlan plan,
@@ -187,36 +201,41 @@ StreamEngine::StreamEngine(const zuhost::Module& module, const PageShape& stored
     // a call with fewer wastes most of its reads of the input rows.
     const Tables& rows = *plan_.rowTables;
     const std::uint64_t outRows = rows.outLength;
-    const std::uint64_t groupRows =
-        std::clamp<std::uint64_t>(std::max<std::uint64_t>((bandRows_ * outRows) / height_, 16), 1, outRows);
+    // An enlargement makes many output rows per band; a group's buffers are
+    // kept to about 2^18 samples (and 16 rows at least) so that memory does
+    // not grow with the scale.
+    const std::uint64_t outRowSamples = std::max<std::uint64_t>(1, std::uint64_t{outWidth} * channels_);
+    const std::uint64_t groupCap = std::max<std::uint64_t>(16, (std::uint64_t{1} << 18) / outRowSamples);
+    const std::uint64_t groupRows = std::clamp<std::uint64_t>(
+        std::min(std::max<std::uint64_t>((bandRows_ * outRows) / height_, 16), groupCap), 1, outRows);
     const unsigned slots = std::max(2u, threads + 1);
     window_ = windowPlan(rows, height_, bandRows, groupRows, slots);
     bands_ = (height_ + bandRows_ - 1) / bandRows_;
     ringBands_ = window_.capacity < height_ ? window_.capacity / bandRows_ : 0;
 
-    ring_ = Buffer((window_.capacity + window_.mirror) * windowRowBytes_);
+    ring_ = take((window_.capacity + window_.mirror) * windowRowBytes_);
     const bool bandIntoRing = plan_.rowsFirst && !doublePath_;
     bandSlots_.resize(slots);
     for (BandSlot& slot : bandSlots_) {
         if (bandIntoRing) continue;
         const bool widened = !plan_.rowsFirst && !doublePath_;
-        slot.samples = Buffer(bandRows_ * (widened ? colInWidth_ : width_) * channels_ * sampleBytes_);
-        if (doublePath_ && !plan_.rowsFirst) slot.doubles = Buffer(bandRows_ * colInWidth_ * channels_ * sizeof(double));
+        slot.samples = take(bandRows_ * (widened ? colInWidth_ : width_) * channels_ * sampleBytes_);
+        if (doublePath_ && !plan_.rowsFirst) slot.doubles = take(bandRows_ * colInWidth_ * channels_ * sizeof(double));
     }
     groupSlots_.resize(slots);
     for (GroupSlot& slot : groupSlots_) {
         const std::uint64_t pixels = groupRows * outWidth;
         if (plan_.rowsFirst) {
-            slot.window = Buffer(groupRows * colInWidth_ * channels_ * elementBytes_);
-            if (doublePath_) slot.columns = Buffer(pixels * channels_ * sizeof(double));
+            slot.window = take(groupRows * colInWidth_ * channels_ * elementBytes_);
+            if (doublePath_) slot.columns = take(pixels * channels_ * sizeof(double));
         } else if (doublePath_) {
-            slot.window = Buffer(pixels * channels_ * sizeof(double));
+            slot.window = take(pixels * channels_ * sizeof(double));
         }
-        slot.out = Buffer(pixels * channels_ * sampleBytes_);
+        slot.out = take(pixels * channels_ * sampleBytes_);
         slot.indices.resize(groupRows * rows.taps);
-        if (plan_.rowTables->fillSample) slot.gathered = Buffer((window_.maxSpan + 1) * windowRowBytes_);
+        if (plan_.rowTables->fillSample) slot.gathered = take((window_.maxSpan + 1) * windowRowBytes_);
     }
-    if (holdPage_) page_ = Buffer(std::uint64_t{plan_.outHeight} * outWidth * channels_ * sampleBytes_);
+    if (holdPage_) page_ = take(std::uint64_t{plan_.outHeight} * outWidth * channels_ * sampleBytes_);
     colArrays_ = tableArrays(*plan_.colTables, 0, UINT64_MAX, true);
     dimTwo_ = zuhost::createScalar(2);
 
@@ -485,11 +504,28 @@ void StreamEngine::emitTurnedPage() {
     }
 }
 
+// "1.5 GiB", "320 MiB": one decimal below ten units.
+std::string byteText(std::uint64_t bytes) {
+    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    char text[32];
+    if (mib >= 1024.0)
+        std::snprintf(text, sizeof text, mib >= 10240.0 ? "%.0f GiB" : "%.1f GiB", mib / 1024.0);
+    else
+        std::snprintf(text, sizeof text, mib >= 10.0 ? "%.0f MiB" : "%.1f MiB", mib);
+    return text;
+}
+
 }  // namespace
+
+MemoryBudgetError::MemoryBudgetError(std::uint64_t needed, std::uint64_t budget)
+    : ToolError("resizing it as a stream needs about " + byteText(needed) + " of memory, and only " +
+                byteText(budget) + " is available"),
+      needed_(needed) {}
 
 void resizeStream(const zuhost::Module& module, const PageShape& stored, int orientation,
                   const ResizePlan& uprightPlan, const ResampleOptions& options, WorkerPool* pool,
-                  std::uint32_t bandRows, const RowSource& read, const RowSink& write) {
+                  std::uint32_t bandRows, const RowSource& read, const RowSink& write,
+                  std::uint64_t memoryBudget) {
     if (stored.width == 0 || stored.height == 0) throw ToolError("the page to resize is empty");
     if (stored.channels < 1 || stored.channels > 4)
         throw ToolError("a page of " + std::to_string(stored.channels) + " channels (1 to 4 are resized)");
@@ -502,6 +538,10 @@ void resizeStream(const zuhost::Module& module, const PageShape& stored, int ori
     const unsigned threads = pool != nullptr ? pool->threads() : 1;
     StreamEngine engine(module, stored, std::move(plan), options, fill, threads,
                         std::min<std::uint32_t>(bandRows, stored.height), read, write);
+    // The buffers are taken but not yet touched, so a stream that would not
+    // fit is refused here, before its memory is used.
+    if (engine.heldBytes() > memoryBudget)
+        throw MemoryBudgetError(engine.heldBytes(), memoryBudget);
     engine.run(pool);
 }
 

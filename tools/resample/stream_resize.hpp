@@ -44,11 +44,13 @@
 
 #include "image/image.hpp"
 #include "resample/resize_pipeline.hpp"
+#include "runtime/tool_error.hpp"
 #include "runtime/worker_pool.hpp"
 
 #include <zuhost/standin_host.hpp>
 
 #include <cstdint>
+#include <string>
 #include <functional>
 
 namespace axiswarp::tools {
@@ -74,7 +76,20 @@ using RowSink = std::function<void(const unsigned char* band, std::uint32_t rows
 // match the plan, and whatever the source or the sink threw.
 void resizeStream(const zuhost::Module& module, const PageShape& stored, int orientation,
                   const ResizePlan& uprightPlan, const ResampleOptions& options, WorkerPool* pool,
-                  std::uint32_t bandRows, const RowSource& read, const RowSink& write);
+                  std::uint32_t bandRows, const RowSource& read, const RowSink& write,
+                  std::uint64_t memoryBudget = UINT64_MAX);
+
+// Thrown by resizeStream, before any row is read, when the buffers the page
+// needs (the ring of rows, the bands and groups in flight, and for turned
+// orientations the whole output page) come to more than its memory budget.
+class MemoryBudgetError : public ToolError {
+public:
+    MemoryBudgetError(std::uint64_t needed, std::uint64_t budget);
+    std::uint64_t needed() const noexcept { return needed_; }
+
+private:
+    std::uint64_t needed_;
+};
 
 // A band height for the stream from a decoder's hint: a multiple of the
 // hint tall enough that a module call on one band does enough work to hide
