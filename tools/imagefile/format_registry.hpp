@@ -39,6 +39,9 @@ struct ImageFormatEntry {
                                                const ImageReadOptions& options);
     std::unique_ptr<ImageWriter> (*openWriter)(ByteOutput& output, const StreamInfo& out, std::string_view name,
                                                const ImageWriteOptions& options);
+    // Whether this machine's library can write the format (HEIF and AVIF
+    // encoders are optional parts of libheif); null when it always can.
+    bool (*canEncode)() noexcept;
     // What it stores. Sample types beyond these are refused for output;
     // `reducedTypes` are written with fewer bits (a warning says so).
     std::span<const SampleType> sampleTypes;
@@ -51,7 +54,8 @@ struct ImageFormatEntry {
 };
 
 // Bytes a sniff function may look at.
-inline constexpr std::size_t kSniffBytes = 16;
+// 64: a HEIF file's type box lists the brands that tell HEIC from AVIF.
+inline constexpr std::size_t kSniffBytes = 64;
 
 std::span<const ImageFormatEntry> imageFormats() noexcept;
 const ImageFormatEntry& formatEntry(ImageFormat format);
@@ -62,11 +66,12 @@ std::optional<ImageFormat> sniffImageFormat(std::span<const std::byte> bytes) no
 // the tool reads, else empty: the end of a "not a ... file" message.
 std::string contentHint(std::span<const std::byte> bytes);
 
-// From the extension; throws ToolError naming the file for any other.
+// The format of an output, from its extension; throws ToolError naming the
+// file for any other, and for a format this machine cannot encode.
 ImageFormat imageFormatFor(const std::filesystem::path& path);
 
 // Throws ToolError naming the output when `format` cannot hold pages of this
-// sample type, or this many pages.
+// sample type, or this many pages, or this machine has no encoder for it.
 void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name);
 
 // A reader for the input, through the codec its content calls for; unknown
