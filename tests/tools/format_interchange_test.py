@@ -127,8 +127,46 @@ def orientation_cases(folder):
     check("ICC profile" in error and "odd-iccp.png" in error, f"iCCP of an unknown method: no warning: {error!r}")
 
 
+def icc_segment(profile, number, count):
+    data = b"ICC_PROFILE\0" + bytes([number, count]) + profile
+    return b"\xff\xe2" + (len(data) + 2).to_bytes(2, "big") + data
+
+
+def damaged_jpeg_cases(folder):
+    """Stray bytes before a marker read past with a warning (refused when
+    strict); truncated data refused either way; profile segments that do
+    not join reported."""
+    source = os.path.join(folder, "clean.jpg")
+    picture("RGB", 64, 48).save(source, quality=90)
+    clean = open(source, "rb").read()
+    sos = clean.index(b"\xff\xda")
+    cases = [
+        # name, bytes, strict, refused, stderr must hold, samples compared with Pillow
+        ("stray bytes", clean[:sos] + b"\x12\x34\x56" + clean[sos:], False, False, "extraneous bytes", True),
+        ("stray bytes, strict", clean[:sos] + b"\x12\x34\x56" + clean[sos:], True, True, "extraneous bytes", False),
+        ("truncated", clean[: len(clean) * 2 // 3], False, True, "Premature end", False),
+        ("truncated, strict", clean[: len(clean) * 2 // 3], True, True, "Premature end", False),
+        ("ICC pieces both 1 of 1", clean[:2] + icc_segment(bytes(300), 1, 1) + icc_segment(bytes(300), 1, 1) + clean[2:],
+         False, False, "ICC profile was left out", True),
+        ("clean, strict", clean, True, False, "", True),
+    ]
+    for name, data, strict, refused, says, compare in cases:
+        path = os.path.join(folder, name.replace(" ", "_").replace(",", "") + ".jpg")
+        open(path, "wb").write(data)
+        decoded, error = decode(path, strict)
+        check((decoded is None) == refused, f"JPEG {name}: {'read' if decoded is not None else 'refused'}: {error!r}")
+        check(says in error and (not says or os.path.basename(path) in error),
+              f"JPEG {name}: stderr {error!r} lacks {says!r}")
+        check(says != "" or error == "", f"JPEG {name}: unexpected stderr {error!r}")
+        if compare and decoded is not None:
+            with Image.open(path) as pil:
+                expected = np.asarray(pil.convert("RGB"))
+            check(np.array_equal(decoded[0][0], expected), f"JPEG {name}: samples differ from Pillow's")
+
+
 with tempfile.TemporaryDirectory() as folder:
     orientation_cases(folder)
+    damaged_jpeg_cases(folder)
 
 if failures:
     print(f"{len(failures)} failure(s)")

@@ -60,6 +60,7 @@ struct ResizeOptions {
     bool linear = false;
     bool strip = false;
     bool noAutoOrient = false;
+    bool strict = false;
     std::string compression;  // empty: as the input
     int quality = 90;
     unsigned jobs = 0;  // 0: one per core
@@ -324,6 +325,7 @@ void runResize(const ResizeOptions& options) {
         settings.write.tiffCompression = tools::parseTiffCompression(options.compression);
     settings.read.maxPixels = options.maxPixels;
     settings.read.autoOrient = !options.noAutoOrient;
+    settings.read.strict = options.strict;
     const std::vector<FileJob> jobs = planFiles(options);
 
     const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
@@ -417,6 +419,10 @@ void registerResizeCommand(CLI::App& app) {
     resize->add_flag("--no-auto-orient", options->noAutoOrient,
                      "Keep the stored orientation; by default the EXIF (or TIFF) orientation "
                      "is applied, so that the output is upright and says orientation 1");
+    resize->add_flag("--strict", options->strict,
+                     "Refuse damaged input files the decoder can read past (a JPEG with stray "
+                     "bytes); by default they are read with a warning. Truncated files are "
+                     "refused either way");
     resize->add_flag("--strip", options->strip,
                      "Drop the colour profile and EXIF; by default both are kept, byte for byte");
     resize->add_option("--compression", options->compression,

@@ -34,6 +34,12 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // Decoding: whether damage the library steps over ends the decode, and
+    // the first such warning with the count of them, for the reader to pass
+    // on once the library's frames are gone.
+    bool strict;
+    char firstWarning[JMSG_LENGTH_MAX];
+    unsigned damageWarnings;
 };
 
 // Scans beyond this are a denial-of-service pattern, not a real image.
@@ -45,9 +51,15 @@ void jpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// The library's warnings include every kind of data corruption it recovers
-// from by inventing samples; those end the decode. Only notes about header
-// fields it can ignore stay warnings.
+// The library's warnings are of three kinds. Notes about header fields it
+// can ignore pass silently (a profile that does not join is reported by the
+// reader itself). The end of the data before the image's end is truncation,
+// always an error: the rest of the image would be invented. So is a data
+// segment that ends at a marker before the image's last MCU (a header that
+// announces more rows than the data holds). Every other
+// warning is damage the library steps over (stray bytes before a marker, a
+// bad Huffman code in one MCU): the decode goes on and the reader warns,
+// as other decoders do, unless it is strict.
 void jpegEmitMessage(j_common_ptr cinfo, int level) {
     if (level >= 0) return;  // trace messages
     const int code = cinfo->err->msg_code;
@@ -55,7 +67,10 @@ void jpegEmitMessage(j_common_ptr cinfo, int level) {
         ++cinfo->err->num_warnings;
         return;
     }
-    jpegErrorExit(cinfo);
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || err->strict) jpegErrorExit(cinfo);
+    ++cinfo->err->num_warnings;
+    if (err->damageWarnings++ == 0) (*cinfo->err->format_message)(cinfo, err->firstWarning);
 }
 
 void jpegOutputMessage(j_common_ptr) {}
@@ -75,11 +90,14 @@ void jpegInstallErrors(JpegErrorManager& err) {
     err.pub.emit_message = jpegEmitMessage;
     err.pub.output_message = jpegOutputMessage;
     err.message[0] = '\0';
+    err.strict = true;
+    err.firstWarning[0] = '\0';
+    err.damageWarnings = 0;
 }
 
 // Pulls the file through a ByteSource in pieces of 64 KiB. At the end of
 // the data it gives the library an end-of-image marker after a warning, as
-// libjpeg's own sources do; the warning ends the decode (jpegEmitMessage).
+// libjpeg's own sources do; that warning ends the decode (jpegEmitMessage).
 struct JpegSource {
     jpeg_source_mgr pub;
     ByteSource* input;
@@ -360,18 +378,63 @@ public:
 
 private:
     const std::string& name() const { return source_->name(); }
+    // Passes on the damage the decoder stepped over: the first warning
+    // once, and at the end how many more came.
+    void reportDamage(bool atEnd);
+    // Metadata segments read but not kept.
+    void reportDroppedSegments();
 
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<JpegReadState, JpegReadRelease> s_;
     StreamInfo info_;
     std::vector<JSAMPROW> rows_;
+    ImageReadOptions options_;
+    unsigned damageReported_ = 0;
 };
 
+void JpegReader::reportDamage(bool atEnd) {
+    const unsigned count = s_->err.damageWarnings;
+    if (damageReported_ == 0 && count > 0) {
+        warnReading(options_, name(), std::string("damaged JPEG data was read past (") + s_->err.firstWarning + ")");
+        damageReported_ = 1;
+    }
+    if (atEnd && count > damageReported_) {
+        warnReading(options_, name(), std::to_string(count - damageReported_) + " more warning" +
+                                          (count - damageReported_ > 1 ? "s" : "") + " of damaged JPEG data");
+        damageReported_ = count;
+    }
+}
+
+void JpegReader::reportDroppedSegments() {
+    constexpr unsigned char kIccHeader[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+    unsigned iccSegments = 0;
+    unsigned exifSegments = 0;
+    for (jpeg_saved_marker_ptr m = s_->cinfo.marker_list; m != nullptr; m = m->next) {
+        if (m->marker == kIccMarker && m->data_length >= sizeof kIccHeader &&
+            std::memcmp(m->data, kIccHeader, sizeof kIccHeader) == 0)
+            ++iccSegments;
+        if (m->marker == kExifMarker && m->data_length >= 4 && std::memcmp(m->data, "Exif", 4) == 0)
+            ++exifSegments;
+    }
+    if (iccSegments > 0 && info_.metadata.iccProfile.empty())
+        warnReading(options_, name(), "its ICC profile was left out: its " + std::to_string(iccSegments) +
+                                          " APP2 segment" + (iccSegments > 1 ? "s do" : " does") +
+                                          " not join into one profile (missing or repeated sequence numbers)");
+    const unsigned keptExif = info_.metadata.exif.empty() ? 0 : 1;
+    if (exifSegments > keptExif)
+        warnReading(options_, name(), std::to_string(exifSegments - keptExif) + " EXIF segment" +
+                                          (exifSegments - keptExif > 1 ? "s were" : " was") +
+                                          " left out (" + (keptExif ? "only the first is kept" : "damaged header") +
+                                          ")");
+}
+
 JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
-    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()) {
+    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()), options_(options) {
+    options_.pool = nullptr;
     JpegReadState& s = *s_;
     s.source.input = source_.get();
     jpegInstallErrors(s.err);
+    s.err.strict = options.strict;
     s.cinfo.err = &s.err.pub;
     s.progress.progress_monitor = jpegProgress;
     if (!jpegReadHeader(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
@@ -389,10 +452,12 @@ JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOption
         found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
         break;
     }
+    reportDroppedSegments();
     checkPixelLimit(name(), s.width, s.height, options, source_->size());
     // A progressive file is read whole here (its coefficients, 2 bytes a
     // sample), a sequential one only as far as its first rows.
     if (!jpegStart(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
+    reportDamage(false);
     info_.format = ImageFormat::jpeg;
     info_.page = {s.width, s.height, static_cast<std::uint32_t>(s.components), SampleType::uint8};
     // One row of MCUs is what the decoder works on at once.
@@ -413,8 +478,11 @@ void JpegReader::readRows(unsigned char* band, std::uint32_t rows) {
     if (!jpegReadBand(&s))
         failCodec(name(), "invalid JPEG data at row " + std::to_string(s.cinfo.output_scanline + 1) + ": " +
                               s.err.message);
-    if (s.cinfo.output_scanline == s.height && !jpegFinish(&s))
-        failCodec(name(), std::string("invalid JPEG data after the last row: ") + s.err.message);
+    reportDamage(false);
+    if (s.cinfo.output_scanline == s.height) {
+        if (!jpegFinish(&s)) failCodec(name(), std::string("invalid JPEG data after the last row: ") + s.err.message);
+        reportDamage(true);
+    }
 }
 
 class JpegWriter final : public ImageWriter {
