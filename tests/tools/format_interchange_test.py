@@ -164,9 +164,139 @@ def damaged_jpeg_cases(folder):
             check(np.array_equal(decoded[0][0], expected), f"JPEG {name}: samples differ from Pillow's")
 
 
+def tiny_tiff(pages):
+    """A little-endian TIFF, one uncompressed strip a page. Each page is
+    (width, height, samples, bits, photometric, strip bytes, {tag: values}):
+    the writers at hand cannot pack 2-, 4- or 12-bit samples."""
+    out = bytearray(b"II*\0\0\0\0\0")
+    link = 4  # where the next directory's offset goes
+    for width, height, samples, bits, photometric, strip, extra in pages:
+        strip_at = len(out)
+        out += strip + b"\0" * (len(strip) % 2)
+        tags = {256: [width], 257: [height], 258: [bits] * samples, 259: [1], 262: [photometric],
+                273: [strip_at], 277: [samples], 278: [height], 279: [len(strip)]}
+        tags.update(extra)
+        ifd_at = len(out)
+        out[link:link + 4] = ifd_at.to_bytes(4, "little")
+        values_at = ifd_at + 2 + 12 * len(tags) + 4
+        entries, values = bytearray(), bytearray()
+        for tag in sorted(tags):
+            kind = 4 if tag in (256, 257, 273, 278, 279, 254) else 3
+            data = b"".join(v.to_bytes(kind if kind == 4 else 2, "little") for v in tags[tag])
+            entries += tag.to_bytes(2, "little") + kind.to_bytes(2, "little") + len(tags[tag]).to_bytes(4, "little")
+            if len(data) <= 4:
+                entries += data.ljust(4, b"\0")
+            else:
+                entries += (values_at + len(values)).to_bytes(4, "little")
+                values += data + b"\0" * (len(data) % 2)
+        out += len(tags).to_bytes(2, "little") + entries + b"\0\0\0\0" + values
+        link = ifd_at + 2 + 12 * len(tags)
+    return bytes(out)
+
+
+def packed(values, bits, width):
+    """Rows of `values` (H x W) packed most significant bit first, each row
+    padded to whole bytes."""
+    rows = bytearray()
+    for row in values:
+        accumulator, count = 0, 0
+        for v in row:
+            accumulator, count = (accumulator << bits) | int(v), count + bits
+        pad = (-count) % 8
+        rows += (accumulator << pad).to_bytes((count + pad) // 8, "big")
+    return bytes(rows)
+
+
+def tiff_cases(folder):
+    """Each TIFF kind read by conversion, against Pillow's decode of the same
+    file (or, for what Pillow keeps unscaled, its scaling in numpy)."""
+    h, w = 23, 37
+    y, x = np.mgrid[0:h, 0:w]
+    rgb = np.stack([30 + 190 * x // w, 40 + 170 * y // h, (x * 7 + y * 13) % 256], -1).astype(np.uint8)
+    base = os.path.join(folder, "rgb.tif")
+    Image.fromarray(rgb).save(base)
+    bilevel = os.path.join(folder, "bilevel.tif")
+    Image.fromarray(((x * 3 + y * 5) % 7 < 3).astype(np.uint8) * 255).convert("1").save(bilevel)
+    palette = os.path.join(folder, "palette.tif")
+    Image.fromarray(rgb).convert("P", palette=Image.ADAPTIVE, colors=50).save(palette)
+
+    def tiffcp(source, name, *options):
+        path = os.path.join(folder, name)
+        subprocess.run(["tiffcp", *options, source, path], check=True, capture_output=True)
+        return path
+
+    def tiny(name, pages):
+        path = os.path.join(folder, name)
+        open(path, "wb").write(tiny_tiff(pages))
+        return path
+
+    gray4 = (x + y) % 16
+    gray2 = (x * y) % 4
+    gray12 = (x * 97 + y * 31) % 4096
+    colours4 = np.array([[0, 0, 0], [255, 0, 0], [0, 255, 0], [0, 0, 255]] + [[17 * i, 255 - 17 * i, 3 * i] for i in range(12)])
+    colormap = [int(v) * 257 for v in colours4.T.reshape(-1)]
+    colormap16 = [(int(v) * 257 + 1) % 65536 for v in colours4.T.reshape(-1)]
+    index4 = (x // 3 + y) % 16
+    scaled12 = (gray12 * 65535 + 2047) // 4095
+    pillow = None  # compare with Pillow's decode
+    cases = [
+        # name, path, expected samples (None: Pillow's, as RGB or L), channels, bits, warning
+        ("JPEG YCbCr", tiffcp(base, "jpeg.tif", "-r", "16", "-c", "jpeg:90"), pillow, 3, 8, ""),
+        ("JPEG RGB", tiffcp(base, "jpeg-rgb.tif", "-r", "16", "-c", "jpeg:r:90"), pillow, 3, 8, ""),
+        ("CCITT G4", tiffcp(bilevel, "g4.tif", "-c", "g4"), pillow, 1, 8, ""),
+        ("CCITT G3", tiffcp(bilevel, "g3.tif", "-c", "g3"), pillow, 1, 8, ""),
+        ("bilevel", bilevel, pillow, 1, 8, ""),
+        ("palette", palette, pillow, 3, 8, ""),
+        ("palette LZW", tiffcp(palette, "palette-lzw.tif", "-c", "lzw"), pillow, 3, 8, ""),
+        ("4-bit gray", tiny("gray4.tif", [(w, h, 1, 4, 1, packed(gray4, 4, w), {})]), gray4 * 17, 1, 8, ""),
+        ("2-bit gray", tiny("gray2.tif", [(w, h, 1, 2, 1, packed(gray2, 2, w), {})]), gray2 * 85, 1, 8, ""),
+        ("4-bit white is zero", tiny("white4.tif", [(w, h, 1, 4, 0, packed(gray4, 4, w), {})]),
+         255 - gray4 * 17, 1, 8, ""),
+        ("12-bit gray", tiny("gray12.tif", [(w, h, 1, 12, 1, packed(gray12, 12, w), {})]), scaled12, 1, 16, ""),
+        ("4-bit palette", tiny("palette4.tif", [(w, h, 1, 4, 3, packed(index4, 4, w), {320: colormap})]),
+         colours4[index4], 3, 8, ""),
+        ("4-bit palette of 16-bit colours", tiny("palette16.tif", [(w, h, 1, 4, 3, packed(index4, 4, w),
+                                                                    {320: colormap16})]),
+         np.array(colormap16).reshape(3, 16).T[index4], 3, 16, ""),
+        ("overviews", tiny("pyramid.tif", [(w, h, 1, 4, 1, packed(gray4, 4, w), {}),
+                                           (w // 2, h // 2, 1, 8, 1, bytes(w // 2 * (h // 2)), {254: [1]})]),
+         gray4 * 17, 1, 8, "1 reduced-resolution overview was left out"),
+    ]
+    for name, path, expected, channels, bits, warning in cases:
+        decoded, error = decode(path)
+        check(decoded is not None, f"TIFF {name}: refused: {error}")
+        if decoded is None:
+            continue
+        samples = decoded[0]
+        check(samples.shape == (1, h, w, channels) and samples.dtype.itemsize * 8 == bits,
+              f"TIFF {name}: {samples.shape} of {samples.dtype}, expected {channels} channels of {bits} bits")
+        if expected is None:
+            with Image.open(path) as pil:
+                expected = np.asarray(pil.convert("RGB" if channels == 3 else "L"))
+        expected = np.asarray(expected).reshape(samples.shape)
+        check(np.array_equal(samples, expected),
+              f"TIFF {name}: samples differ by up to {np.abs(samples.astype(int) - expected.astype(int)).max()}")
+        check(warning in error and (warning != "" or error == ""), f"TIFF {name}: stderr {error!r}")
+
+    # Written with JPEG compression, read back by Pillow (through libtiff).
+    # A smooth image: JPEG's halved chroma smears sharp colour edges.
+    smooth = os.path.join(folder, "smooth.tif")
+    rgb = np.stack([30 + 190 * x // w, 40 + 170 * y // h, 100 + 2 * (x + y)], -1).astype(np.uint8)
+    Image.fromarray(rgb).save(smooth)
+    out = os.path.join(folder, "out-jpeg.tif")
+    run = subprocess.run([COPY, smooth, out, "jpeg"], capture_output=True, text=True)
+    check(run.returncode == 0, f"TIFF written as JPEG: {run.stderr}")
+    if run.returncode == 0:
+        with Image.open(out) as pil:
+            check(pil.info.get("compression") == "jpeg", f"TIFF written as JPEG: compression {pil.info}")
+            worst = np.abs(np.asarray(pil.convert("RGB")).astype(int) - rgb.astype(int)).max()
+            check(worst <= 8, f"TIFF written as JPEG: differs from the original by up to {worst}")
+
+
 with tempfile.TemporaryDirectory() as folder:
     orientation_cases(folder)
     damaged_jpeg_cases(folder)
+    tiff_cases(folder)
 
 if failures:
     print(f"{len(failures)} failure(s)")

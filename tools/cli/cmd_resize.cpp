@@ -426,10 +426,10 @@ void registerResizeCommand(CLI::App& app) {
     resize->add_flag("--strip", options->strip,
                      "Drop the colour profile and EXIF; by default both are kept, byte for byte");
     resize->add_option("--compression", options->compression,
-                       "Compression of TIFF outputs: none, lzw or deflate (default: the input's, "
-                       "none for PNG and JPEG inputs)")
+                       "Compression of TIFF outputs: none, lzw, deflate or jpeg (lossy, at --quality; "
+                       "8-bit pages without alpha) (default: the input's, none for PNG and JPEG inputs)")
         ->type_name("C")
-        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
+        ->check(CLI::IsMember({"none", "lzw", "deflate", "jpeg"}));
     resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
         ->type_name("Q")
         ->check(CLI::Range(1, 100))

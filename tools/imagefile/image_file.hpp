@@ -16,8 +16,9 @@ namespace axiswarp::tools {
 
 enum class ImageFormat { png, jpeg, tiff, webp, heif, avif };
 
-// How TIFF pages are compressed.
-enum class TiffCompression { none, lzw, deflate };
+// How TIFF pages are compressed. JPEG is lossy, at
+// ImageWriteOptions::jpegQuality, and holds 8-bit pages without alpha.
+enum class TiffCompression { none, lzw, deflate, jpeg };
 
 struct ImageMetadata {
     // An ICC colour profile, byte for byte as stored; empty when none.
