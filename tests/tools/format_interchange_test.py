@@ -293,7 +293,38 @@ def tiff_cases(folder):
             check(worst <= 8, f"TIFF written as JPEG: differs from the original by up to {worst}")
 
 
+def cmyk_cases(folder):
+    """CMYK read from JPEG (Adobe's inverted samples kept) and TIFF, written
+    to each other with the convention each format has, and refused for PNG
+    without a profile to convert by."""
+    h, w = 23, 37
+    y, x = np.mgrid[0:h, 0:w]
+    cmyk = np.stack([x * 6, y * 10, (x + y) * 4, (x * y) % 200], -1).astype(np.uint8)
+    jpg, tif = os.path.join(folder, "cmyk.jpg"), os.path.join(folder, "cmyk.tif")
+    Image.fromarray(cmyk, "CMYK").save(jpg, quality=95)
+    Image.fromarray(cmyk, "CMYK").save(tif)
+    with Image.open(jpg) as pil:
+        from_jpeg = np.asarray(pil)  # Pillow turns Adobe's inverted samples back
+    for name, path, expected in [("JPEG", jpg, 255 - from_jpeg), ("TIFF", tif, cmyk)]:
+        decoded, error = decode(path)
+        check(decoded is not None and np.array_equal(decoded[0][0], expected), f"CMYK {name}: read {error}")
+    for name, source, target, expected, tolerance in [("JPEG to TIFF", jpg, "copy.tif", from_jpeg, 0),
+                                                      ("TIFF to JPEG", tif, "copy.jpg", cmyk, 16)]:
+        out = os.path.join(folder, target)
+        run = subprocess.run([COPY, source, out], capture_output=True, text=True)
+        check(run.returncode == 0, f"CMYK {name}: {run.stderr}")
+        if run.returncode == 0:
+            with Image.open(out) as pil:
+                worst = np.abs(np.asarray(pil).astype(int) - expected.astype(int)).max()
+                check(pil.mode == "CMYK" and worst <= tolerance, f"CMYK {name}: {pil.mode}, off by {worst}")
+    out = os.path.join(folder, "cmyk.png")
+    run = subprocess.run([COPY, tif, out], capture_output=True, text=True)
+    check(run.returncode == 1 and "CMYK without a CMYK colour profile" in run.stderr and not os.path.exists(out),
+          f"CMYK to PNG without a profile: {run.returncode} {run.stderr!r}")
+
+
 with tempfile.TemporaryDirectory() as folder:
+    cmyk_cases(folder)
     orientation_cases(folder)
     damaged_jpeg_cases(folder)
     tiff_cases(folder)

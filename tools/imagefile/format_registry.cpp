@@ -1,5 +1,6 @@
 #include "imagefile/format_registry.hpp"
 
+#include "imagefile/cmyk_conversion.hpp"
 #include "imagefile/codec_support.hpp"
 #include "imagefile/exif_orientation.hpp"
 #include "imagefile/jpeg_codec.hpp"
@@ -45,22 +46,22 @@ bool looksLikeAvif(std::span<const std::byte> head) noexcept { return heifFormat
 
 const ImageFormatEntry kFormats[] = {
     {ImageFormat::png, "PNG", kPngExtensions, looksLikePng, openPngReader, openPngWriter, nullptr, kUnsigned8And16,
-     {}, 1, true, true, true, true},
+     {}, 1, true, true, true, true, false},
     {ImageFormat::jpeg, "JPEG", kJpegExtensions, looksLikeJpeg, openJpegReader, openJpegWriter, nullptr, kUnsigned8,
-     kUnsigned16, 1, false, true, true, true},
+     kUnsigned16, 1, false, true, true, true, true},
     {ImageFormat::tiff, "TIFF", kTiffExtensions, looksLikeTiff, openTiffReader, openTiffWriter, nullptr, kEveryType,
-     {}, 65535, true, true, false, false},
+     {}, 65535, true, true, false, false, true},
 #if AXISWARP_HAVE_WEBP
     {ImageFormat::webp, "WebP", kWebpExtensions, looksLikeWebp, openWebpReader, openWebpWriter, webpCanEncode,
-     kUnsigned8, kUnsigned16, 1, true, true, true, true},
+     kUnsigned8, kUnsigned16, 1, true, true, true, true, false},
 #endif
 #if AXISWARP_HAVE_HEIF
     // libheif applies the file's own rotation while decoding, and its
     // reader reports the orientation as 1: nothing for the registry to read.
     {ImageFormat::heif, "HEIF", kHeifExtensions, looksLikeHeic, openHeifReader, openHeicWriter, heicCanEncode,
-     kUnsigned8, kUnsigned16, 1, true, true, true, false},
+     kUnsigned8, kUnsigned16, 1, true, true, true, false, false},
     {ImageFormat::avif, "AVIF", kAvifExtensions, looksLikeAvif, openHeifReader, openAvifWriter, avifCanEncode,
-     kUnsigned8, kUnsigned16, 1, true, true, true, false},
+     kUnsigned8, kUnsigned16, 1, true, true, true, false, false},
 #endif
 };
 
@@ -199,6 +200,13 @@ std::unique_ptr<ImageWriter> openImageWriter(ImageFormat format, ByteOutput& out
                                              std::string_view name, const ImageWriteOptions& options) {
     const ImageFormatEntry& entry = formatEntry(format);
     checkEncodable(format, out.page.type, out.pages, name);
+    if (isCmyk(out.metadata.colour) && !entry.cmyk) {
+        const StreamInfo rgb = srgbInfoOfCmyk(out, name, entry.name);
+        if (options.warning)
+            options.warning(std::string(name) + ": CMYK converted to sRGB through the image's colour profile (" +
+                            std::string(entry.name) + " holds RGB)");
+        return cmykToSrgbWriter(openImageWriter(format, output, rgb, name, options), out, name);
+    }
     // A tag that says otherwise, or an invalid one (0 reads as upright but
     // would stay 0), is rewritten; no tag is added for an upright image.
     const std::optional<int> tag = exifOrientationTag(out.metadata.exif);

@@ -51,6 +51,9 @@ struct ImageFormatEntry {
     bool iccProfile;
     bool exif;
     bool orientationInExif;  // else a tag of its own (TIFF)
+    // Whether it stores CMYK pages; others get them converted to sRGB
+    // through their profile (cmyk_conversion.hpp), or refuse them.
+    bool cmyk;
 };
 
 // Bytes a sniff function may look at.
@@ -82,7 +85,8 @@ std::unique_ptr<ImageReader> openImageReader(const ImageInput& input, const Imag
 
 // A writer of `out` in `format`. For formats that keep the orientation in
 // the EXIF block, a block that says otherwise than out.metadata.orientation
-// (or none) is made to agree.
+// (or none) is made to agree. CMYK pages for a format without CMYK are
+// converted to sRGB through their profile, or refused without one.
 std::unique_ptr<ImageWriter> openImageWriter(ImageFormat format, ByteOutput& output, const StreamInfo& out,
                                              std::string_view name, const ImageWriteOptions& options);
 

@@ -197,8 +197,11 @@ bool jpegReadHeader(JpegReadState* s) {
             break;
         case JCS_CMYK:
         case JCS_YCCK:
+            // Four channels of ink as stored (YCCK converted back to them);
+            // Adobe's files hold them inverted, which is kept.
+            s->cinfo.out_color_space = JCS_CMYK;
             s->cmyk = true;
-            s->components = 0;
+            s->components = 4;
             break;
         default:
             s->cinfo.out_color_space = JCS_RGB;
@@ -291,6 +294,7 @@ struct JpegWriteState {
     bool created;
     unsigned width, height;
     int components;
+    bool cmyk;
     int quality;
     // metadata to write, owned by the caller
     const JOCTET* exifSegment;  // "Exif\0\0" and the block
@@ -312,8 +316,11 @@ bool jpegWriteStart(JpegWriteState* s) {
     s->cinfo.image_width = s->width;
     s->cinfo.image_height = s->height;
     s->cinfo.input_components = s->components;
-    s->cinfo.in_color_space = s->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    s->cinfo.in_color_space = s->cmyk ? JCS_CMYK : s->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&s->cinfo);
+    // CMYK is stored as CMYK (not YCCK), with Adobe's marker, which says
+    // the samples are inverted: they are given so.
+    if (s->cmyk) jpeg_set_colorspace(&s->cinfo, JCS_CMYK);
     jpeg_set_quality(&s->cinfo, s->quality, TRUE);
     s->cinfo.optimize_coding = TRUE;
     // EXIF readers look for their segment right after the start of the
@@ -438,8 +445,8 @@ JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOption
     s.cinfo.err = &s.err.pub;
     s.progress.progress_monitor = jpegProgress;
     if (!jpegReadHeader(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
-    if (s.cmyk) failCodec(name(), "CMYK JPEG images are not supported");
     ImageMetadata& found = info_.metadata;
+    if (s.cmyk) found.colour = s.cinfo.saw_Adobe_marker ? ColourModel::cmykInverted : ColourModel::cmyk;
     if (s.icc != nullptr) {
         const auto* p = reinterpret_cast<const std::byte*>(s.icc);
         found.iccProfile.assign(p, p + s.iccSize);
@@ -496,6 +503,7 @@ private:
     std::unique_ptr<JpegWriteState, JpegWriteRelease> s_;
     std::string name_;
     PageLayout in_;
+    bool invert_ = false;             // CMYK into Adobe's inverted convention
     std::vector<unsigned char> row_;  // one converted row
 };
 
@@ -509,8 +517,14 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
                             ", larger than JPEG allows (" + std::to_string(JPEG_MAX_DIMENSION) + " a side)");
     if (options.jpegQuality < 1 || options.jpegQuality > 100)
         failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(options.jpegQuality));
-    const bool hasAlpha = in_.channels == 2 || in_.channels == 4;
-    const std::uint32_t components = in_.channels <= 2 ? 1 : 3;
+    const bool cmyk = isCmyk(out.metadata.colour);
+    if (cmyk && in_.channels != 4)
+        failCodec(name, "a CMYK image has four channels, not " + std::to_string(in_.channels));
+    const bool hasAlpha = !cmyk && (in_.channels == 2 || in_.channels == 4);
+    const std::uint32_t components = cmyk ? 4 : in_.channels <= 2 ? 1 : 3;
+    // Samples with no ink at 0 (as TIFF stores CMYK) are inverted into
+    // Adobe's convention, which the marker written declares.
+    invert_ = out.metadata.colour == ColourModel::cmyk;
     if (options.warning) {
         if (in_.type == SampleType::uint16)
             options.warning(std::string(name) + ": 16-bit samples reduced to 8 bits for JPEG");
@@ -523,6 +537,7 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     s.width = in_.width;
     s.height = in_.height;
     s.components = static_cast<int>(components);
+    s.cmyk = cmyk;
     s.quality = options.jpegQuality;
     const ImageMetadata& metadata = out.metadata;
     std::vector<unsigned char> exifSegment;
@@ -551,7 +566,7 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     if (!jpegWriteStart(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
     s.exifSegment = nullptr;
     s.icc = nullptr;
-    if (in_.type != SampleType::uint8 || hasAlpha) row_.resize(std::size_t{in_.width} * components);
+    if (in_.type != SampleType::uint8 || hasAlpha || invert_) row_.resize(std::size_t{in_.width} * components);
 }
 
 void JpegWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
@@ -590,6 +605,7 @@ void JpegWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
                     // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
                     row_[std::size_t{x} * components + c] = static_cast<unsigned char>((unsigned{v} + 128) / 257);
                 }
+                if (invert_) row_[std::size_t{x} * components + c] ^= 0xff;
             }
         if (!jpegWriteBand(&s)) failCodec(name_, std::string("JPEG encoding failed: ") + s.err.message);
     }

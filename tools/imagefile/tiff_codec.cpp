@@ -221,6 +221,7 @@ struct TiffPage {
     Conversion conversion = Conversion::none;
     bool minIsWhite = false;
     bool jpegRgb = false;  // JPEG-coded YCbCr, converted to RGB by libjpeg
+    bool cmyk = false;     // four channels of ink, 0 for none
     std::vector<std::uint16_t> colormap;  // palette: red, green, blue tables of 2^bits entries
     PaletteScale paletteScale = PaletteScale::sixteenBits;
     tdir_t directory = 0;  // of the page in the file's chain
@@ -315,7 +316,15 @@ TiffPage readLayout(TIFF* tif, std::string_view where) {
             p.jpegRgb = true;
             colours = 3;
             break;
-        case PHOTOMETRIC_SEPARATED: failCodec(where, "CMYK (separated) colour is not supported");
+        case PHOTOMETRIC_SEPARATED: {
+            std::uint16_t inks = INKSET_CMYK;
+            TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+            if (inks != INKSET_CMYK || p.samples != 4)
+                failCodec(where, "separated colour other than CMYK of four channels is not supported");
+            p.cmyk = true;
+            colours = 4;
+            break;
+        }
         case PHOTOMETRIC_CIELAB:
         case PHOTOMETRIC_ICCLAB:
         case PHOTOMETRIC_ITULAB: failCodec(where, "Lab colour is not supported");
@@ -729,6 +738,7 @@ TiffReader::TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOption
     info_.pages = static_cast<std::uint32_t>(layouts_.size());
     info_.compression = fileCompression(first.compression);
     info_.metadata.orientation = first.orientation;
+    if (first.cmyk) info_.metadata.colour = ColourModel::cmyk;
     // A strip or a row of tiles; strips of contiguous samples come row by
     // row, so a tall strip need not be asked for whole.
     info_.bandRows = std::min({first.tileLength, first.height, first.tiled || first.separate ? first.height : 64u});
@@ -910,6 +920,8 @@ private:
     StreamInfo out_;
     std::uint16_t compression_ = COMPRESSION_NONE;
     int jpegQuality_ = 90;
+    bool cmyk_ = false;    // four channels of ink, stored separated
+    bool invert_ = false;  // given in Adobe's inverted convention
     OutputHandle handle_;
     Diagnostics d_;
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions_;
@@ -935,7 +947,8 @@ TiffWriter::TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     if (!out.metadata.exif.empty() && options.warning)
         options.warning(std::string(name) + ": EXIF not written to TIFF (the EXIF data is dropped)");
     compression_ = compressionTag(options.tiffCompression.value_or(out.compression.value_or(TiffCompression::none)));
-    if (compression_ == COMPRESSION_JPEG && (page.type != SampleType::uint8 || page.channels == 2 || page.channels == 4)) {
+    const bool alpha = !isCmyk(out.metadata.colour) && (page.channels == 2 || page.channels == 4);
+    if (compression_ == COMPRESSION_JPEG && (page.type != SampleType::uint8 || alpha)) {
         const std::string layout = std::to_string(page.channels) + " channels of " +
                                    std::string(sampleTypeName(page.type));
         // Asked for: refused. Kept from a JPEG-compressed input whose image
@@ -949,6 +962,14 @@ TiffWriter::TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
         compression_ = COMPRESSION_ADOBE_DEFLATE;
     }
     jpegQuality_ = options.jpegQuality;
+    cmyk_ = isCmyk(out.metadata.colour);
+    if (cmyk_ && page.channels != 4)
+        failCodec(name, "a CMYK image has four channels, not " + std::to_string(page.channels));
+    // Adobe's inverted samples (from a JPEG) are turned back: TIFF stores
+    // 0 for no ink.
+    invert_ = out.metadata.colour == ColourModel::cmykInverted;
+    if (invert_ && isSigned(page.type))
+        failCodec(name, "inverted CMYK samples of " + std::string(sampleTypeName(page.type)) + " cannot be written");
     if (compression_ == COMPRESSION_JPEG && (jpegQuality_ < 1 || jpegQuality_ > 100))
         failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(jpegQuality_));
     const std::uint64_t dataBytes = std::uint64_t{out.pages} * page.height * page.rowBytes();
@@ -987,16 +1008,18 @@ void TiffWriter::startPage() {
     const bool jpeg = compression_ == COMPRESSION_JPEG;
     // JPEG-coded colour is stored as YCbCr with halved chroma, as JPEG
     // files are; libjpeg converts the RGB rows given.
-    const std::uint16_t photometric = channels >= 3 ? (jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB)
-                                                    : PHOTOMETRIC_MINISBLACK;
+    const std::uint16_t photometric = cmyk_           ? PHOTOMETRIC_SEPARATED
+                                      : channels >= 3 ? (jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB)
+                                                      : PHOTOMETRIC_MINISBLACK;
     ok = ok && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    if (cmyk_) ok = ok && TIFFSetField(tif, TIFFTAG_INKSET, INKSET_CMYK);
     if (jpeg) {
         ok = ok && TIFFSetField(tif, TIFFTAG_JPEGQUALITY, jpegQuality_);
         if (photometric == PHOTOMETRIC_YCBCR)
             ok = ok && TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, std::uint16_t{2}, std::uint16_t{2}) &&
                  TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     }
-    if (channels == 2 || channels == 4) {
+    if (!cmyk_ && (channels == 2 || channels == 4)) {
         const std::uint16_t kinds[1] = {EXTRASAMPLE_UNASSALPHA};
         ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t{1}, kinds);
     }
@@ -1038,7 +1061,17 @@ void TiffWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
     auto* strip = reinterpret_cast<unsigned char*>(buffer_.data());
     while (rows > 0) {
         const std::uint32_t take = std::min(rows, stripRows_ - inStrip_);
-        std::memcpy(strip + std::size_t{inStrip_} * rowBytes, band, std::size_t{take} * rowBytes);
+        unsigned char* to = strip + std::size_t{inStrip_} * rowBytes;
+        std::memcpy(to, band, std::size_t{take} * rowBytes);
+        if (invert_)
+            withSampleType(page.type, [&](auto zero) {
+                using T = decltype(zero);
+                if constexpr (std::is_integral_v<T> && std::is_unsigned_v<T>) {
+                    T* samples = reinterpret_cast<T*>(to);
+                    for (std::size_t i = 0; i < std::size_t{take} * rowBytes / sizeof(T); ++i)
+                        samples[i] = static_cast<T>(~samples[i]);
+                }
+            });
         band += std::size_t{take} * rowBytes;
         rows -= take;
         inStrip_ += take;
