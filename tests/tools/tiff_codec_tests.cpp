@@ -300,6 +300,11 @@ TEST(TiffHandMade, HostileAndUnsupportedFilesAreRefusedNamingTheFile) {
         {"strip data truncated", build({shortStrip}), "lies outside the file"},
         {"short strip among several", twoStripsSecondShort(), "strip 2 has 50 bytes, too few for the 128"},
         {"compressed strip far too short", build({lzw}), "too few for the"},
+        // A fax row takes at least a bit, a JPEG byte at most 1024 decoded.
+        {"fax strip far too short", build({with(with(with(grayPage(4000, 4000), 258, 1), 259, 4), 279, 10)}),
+         "strip 1 has 10 bytes, too few for the 2000000"},
+        {"JPEG strip far too short", build({with(with(grayPage(4000, 4000), 259, 7), 279, 100)}),
+         "strip 1 has 100 bytes, too few for the 16000000"},
         {"directory loop", build({loop}), "invalid TIFF data"},
         {"directory beyond the file", build({far}), "invalid TIFF data"},
         {"chain longer than the file", build({chain}), "goes on past page 1, more pages than a file of"},
