@@ -192,7 +192,7 @@ std::string compressionName(std::uint16_t compression) {
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTFAX3:
         case COMPRESSION_CCITTFAX4: return "CCITT fax compression";
-        case COMPRESSION_OJPEG: return "old-style JPEG compression (TIFF 6.0 section 22)";
+        case COMPRESSION_OJPEG: return "old-style JPEG compression (compression 6)";
         case COMPRESSION_JPEG: return "JPEG compression";
         case COMPRESSION_JBIG: return "JBIG compression";
         case COMPRESSION_LZMA: return "LZMA compression";
