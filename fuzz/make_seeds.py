@@ -16,7 +16,10 @@ palette with transparency, a tRNS key colour and Adam7 interlacing. TIFF
 seeds (fuzz/corpus/tiff) are written with tifffile: each sample format,
 strips, tiles, separate planes, Deflate with the predictor, a two-page
 stack, big-endian, the ICC profile and Orientation tags, and an LZW strip
-made of literal codes, which tifffile cannot encode. The JPEG
+made of literal codes, which tifffile cannot encode. The TIFF kinds read by
+conversion are written by hand (packed 2-, 4- and 12-bit samples, a 4-bit
+palette, white-is-zero, a page followed by its overview) and with tiffcp
+from libtiff-tools (JPEG in YCbCr, CCITT G3 and G4). The JPEG
 seeds (fuzz/corpus/jpeg) need an encoder and are written by the tool
 library's own: `ninja -C BUILD write_jpeg_seeds && BUILD/fuzz/write_jpeg_seeds fuzz/corpus/jpeg`.
 """
@@ -357,6 +360,61 @@ def as_lzw(file, packed):
     return bytes(out)
 
 
+def tiny_tiff(pages):
+    """A little-endian TIFF, one uncompressed strip a page: (width, height,
+    bits, photometric, strip bytes, {tag: values}) each, one sample."""
+    out = bytearray(b"II*\0\0\0\0\0")
+    link = 4
+    for width, height, bits, photometric, strip, extra in pages:
+        strip_at = len(out)
+        out += strip + b"\0" * (len(strip) % 2)
+        tags = {256: [width], 257: [height], 258: [bits], 259: [1], 262: [photometric],
+                273: [strip_at], 277: [1], 278: [height], 279: [len(strip)], **extra}
+        ifd_at = len(out)
+        out[link:link + 4] = struct.pack("<I", ifd_at)
+        values_at = ifd_at + 2 + 12 * len(tags) + 4
+        entries, values = bytearray(), bytearray()
+        for tag in sorted(tags):
+            kind, fmt = (4, "<I") if tag in (254, 256, 257, 273, 278, 279) else (3, "<H")
+            data = b"".join(struct.pack(fmt, v) for v in tags[tag])
+            entries += struct.pack("<HHI", tag, kind, len(tags[tag]))
+            if len(data) <= 4:
+                entries += data.ljust(4, b"\0")
+            else:
+                entries += struct.pack("<I", values_at + len(values))
+                values += data
+        out += struct.pack("<H", len(tags)) + entries + b"\0\0\0\0" + values
+        link = ifd_at + 2 + 12 * len(tags)
+    return bytes(out)
+
+
+def converted_tiff_seeds():
+    import subprocess
+    import tempfile
+    seeds = {
+        "gray4_packed_5x3": tiny_tiff([(5, 3, 4, 1, bytes([0x12, 0x34, 0x50, 0xfe, 0xdc, 0xb0, 0x0f, 0xf0, 0xa0]), {})]),
+        "gray2_white_is_zero_7x2": tiny_tiff([(7, 2, 2, 0, bytes([0x1b, 0xe4, 0xc6, 0x30]), {})]),
+        "gray12_3x2": tiny_tiff([(3, 2, 12, 1, bytes([0x00, 0x0f, 0xff, 0x80, 0x00, 0x00, 0x12, 0x34, 0x56]), {})]),
+        "palette4_16bit_colours_4x2": tiny_tiff([(4, 2, 4, 3, bytes([0x01, 0x23, 0xf0, 0x0f]),
+                                                  {320: [i * 4097 + c for c in range(3) for i in range(16)]})]),
+        "gray8_with_overview_4x4": tiny_tiff([(4, 4, 8, 1, bytes(range(16)), {}),
+                                              (2, 2, 8, 1, bytes(4), {254: [1]})]),
+    }
+    with tempfile.TemporaryDirectory() as folder:
+        gray = os.path.join(folder, "gray.tif")
+        open(gray, "wb").write(tiny_tiff([(16, 16, 8, 1, bytes((x * 16 + y * 5) % 256 for y in range(16)
+                                                                for x in range(16)), {})]))
+        bilevel = os.path.join(folder, "bilevel.tif")
+        open(bilevel, "wb").write(tiny_tiff([(16, 4, 1, 0, bytes([0xf0, 0x0f, 0xaa, 0x55, 0, 0xff, 0x81, 0x18]), {})]))
+        for name, source, options in [("jpeg_gray_16x16", gray, ["-c", "jpeg:75"]),
+                                      ("ccitt_g4_16x4", bilevel, ["-c", "g4"]),
+                                      ("ccitt_g3_16x4", bilevel, ["-c", "g3"])]:
+            out = os.path.join(folder, name)
+            subprocess.run(["tiffcp", *options, source, out], check=True)
+            seeds[name] = open(out, "rb").read()
+    return seeds
+
+
 def write_all(directory, seeds):
     os.makedirs(directory, exist_ok=True)
     for name, data in seeds.items():
@@ -370,6 +428,7 @@ def main():
     write_all(os.path.join(corpus, "npy"), NPY_SEEDS)
     write_all(os.path.join(corpus, "png"), PNG_SEEDS)
     write_all(os.path.join(corpus, "tiff"), tiff_seeds())
+    write_all(os.path.join(corpus, "tiff"), converted_tiff_seeds())
 
 
 if __name__ == "__main__":

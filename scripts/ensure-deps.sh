@@ -12,7 +12,7 @@ declare -a wanted=(cmake ninja-build g++ make pkg-config libcli11-dev libpng-dev
 python_build=(python3 python3-dev pybind11-dev python3-numpy)
 # What its tests, example and benchmark import.
 python_test=(python3-pytest python3-hypothesis python3-pil python3-dask python3-distributed python3-zarr python3-tifffile
-             python3-xarray)
+             python3-xarray libtiff-tools)
 # What the install test uses to build a wheel and install it into a fresh venv.
 python_install=(python3-setuptools python3-wheel python3-build python3-pip python3-venv)
 for group in "$@"; do

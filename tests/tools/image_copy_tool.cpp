@@ -4,7 +4,7 @@
 // files from an independent writer are checked sample for sample without
 // the resampling in between.
 //
-// Usage: image_copy_tool IN OUT [none|lzw|deflate]
+// Usage: image_copy_tool IN OUT [none|lzw|deflate|jpeg]
 #include "imagefile/image_io.hpp"
 
 #include <cstdio>
@@ -14,7 +14,7 @@
 int main(int argc, char** argv) {
     namespace t = axiswarp::tools;
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: image_copy_tool IN OUT [none|lzw|deflate]\n");
+        std::fprintf(stderr, "usage: image_copy_tool IN OUT [none|lzw|deflate|jpeg]\n");
         return 2;
     }
     try {
@@ -22,12 +22,7 @@ int main(int argc, char** argv) {
         read.autoOrient = false;
         t::ImageWriteOptions write;
         write.warning = [](const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); };
-        if (argc == 4) {
-            const std::string_view c = argv[3];
-            write.tiffCompression = c == "lzw"       ? t::TiffCompression::lzw
-                                    : c == "deflate" ? t::TiffCompression::deflate
-                                                     : t::TiffCompression::none;
-        }
+        if (argc == 4) write.tiffCompression = t::parseTiffCompression(argv[3]);
         t::writeImageFile(argv[2], t::readImageFile(argv[1], read), write);
         return 0;
     } catch (const std::exception& error) {

@@ -314,6 +314,12 @@ TEST(FormatRegistry, SniffsEveryFormatItWrites) {
     file.pages.push_back(image.clone());
     for (const ImageFormatEntry& entry : imageFormats()) {
         SCOPED_TRACE(std::string(entry.name));
+        if (entry.canEncode != nullptr && !entry.canEncode()) {
+            EXPECT_NE(errorOf([&] { imageFormatFor("x" + std::string(entry.extensions.front())); })
+                          .find("no encoder"),
+                      std::string::npos);
+            continue;
+        }
         const Bytes bytes = encodeImageFile(file, entry.format, "x");
         EXPECT_EQ(sniffImageFormat(bytes), entry.format);
         EXPECT_EQ(readerOf(bytes)->info().format, entry.format);
@@ -343,7 +349,7 @@ TEST(FormatRegistry, RefusesWhatItDoesNotRead) {
         EXPECT_NE(message.find("PNG (.png), JPEG (.jpg, .jpeg), TIFF (.tif, .tiff)"), std::string::npos) << message;
         EXPECT_EQ(contentHint(c.bytes), "");
     }
-    EXPECT_NE(errorOf([] { imageFormatFor("x.webp"); }).find("'.webp' is not supported"), std::string::npos);
+    EXPECT_NE(errorOf([] { imageFormatFor("x.gif"); }).find("'.gif' is not supported"), std::string::npos);
     EXPECT_NE(errorOf([] { checkEncodable(ImageFormat::png, SampleType::float32, 1, "o.png"); }).find("float32"),
               std::string::npos);
     EXPECT_NE(errorOf([] { checkEncodable(ImageFormat::jpeg, SampleType::uint8, 2, "o.jpg"); }).find("2 pages"),

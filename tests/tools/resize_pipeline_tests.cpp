@@ -279,6 +279,34 @@ TEST_F(ResizeThroughModule, TransparentPixelsLeaveNoFringe) {
                 }
 }
 
+// CMYK: four channels of ink, the fourth not alpha. Each is resampled on its
+// own, as a one-channel image of it is; taken as alpha, the zero ink of the
+// fourth channel would have wiped out the others.
+TEST_F(ResizeThroughModule, NoAlphaResamplesEveryChannelOnItsOwn) {
+    const auto ink = [](std::uint32_t i, std::uint32_t j, std::uint32_t k) {
+        return k == 3 ? (i + j) % 3 == 0 ? 0u : 200u : 40u * k + 7u * i + 3u * j;
+    };
+    const Image image = makeImage(18, 15, 4, 8, ink);
+    const ResizePlan plan = planResize({18, 15}, {7, 11}, FilterChoice{});
+    ResampleOptions cmyk;
+    cmyk.noAlpha = true;
+    EXPECT_FALSE(hasAlpha(4, cmyk));
+    EXPECT_FALSE(usesDoublePath(image, cmyk));
+    const Image got = resizeImage(module(), image, plan, cmyk);
+    const Image asAlpha = resizeImage(module(), image, plan, {});
+    bool differs = false;
+    for (std::uint32_t k = 0; k < 4; ++k) {
+        const Image alone = resizeImage(module(), makeImage(18, 15, 1, 8, [&](auto i, auto j, auto) { return ink(i, j, k); }),
+                                        plan, {});
+        for (std::uint32_t j = 0; j < got.width; ++j)
+            for (std::uint32_t i = 0; i < got.height; ++i) {
+                ASSERT_EQ(got.at(i, j, k), alone.at(i, j, 0)) << i << "," << j << " channel " << k;
+                differs = differs || got.at(i, j, k) != asAlpha.at(i, j, k);
+            }
+    }
+    EXPECT_TRUE(differs) << "taken as alpha, the fourth channel changed nothing: the case tests nothing";
+}
+
 TEST_F(ResizeThroughModule, AnImageThatDoesNotMatchThePlanIsRefused) {
     const Image image = Image::blank(4, 3, 1, 8);
     EXPECT_NE(errorOf([&] { resizeImage(module(), image, planResize({3, 4}, {2, 2}, {}), {}); })

@@ -1,12 +1,17 @@
-// Decodes and encodes WebP files through the tool library's readers and
-// writers, for tests that compare with an independent implementation.
-//   stream_codec_tool decode IN RAW      prints "W H C orientation icc_bytes exif_bytes",
-//                                        writes the samples to RAW, the ICC profile
-//                                        to RAW.icc and the EXIF block to RAW.exif
+// Decodes image files through the format registry's readers (any format,
+// the stored orientation not applied) and encodes WebP through its writer,
+// for tests that compare with an independent implementation.
+//   stream_codec_tool decode [--strict] IN RAW
+//        prints "W H C orientation icc_bytes exif_bytes bits pages", writes
+//        the samples of every page to RAW (machine order), the ICC profile
+//        to RAW.icc and the EXIF block to RAW.exif; warnings go to stderr
 //   stream_codec_tool encode RAW W H C OUT   lossless WebP of the 8-bit samples in RAW
 // A refusal prints its message on stderr and exits 1.
+#include "imagefile/format_registry.hpp"
 #include "imagefile/image_stream.hpp"
+#if AXISWARP_HAVE_WEBP
 #include "imagefile/webp_codec.hpp"
+#endif
 #include "runtime/tool_error.hpp"
 
 #include <cstdio>
@@ -45,18 +50,29 @@ void save(const std::string& path, const void* data, std::size_t size) {
 int main(int argc, char** argv) {
     try {
         const std::string command = argc > 1 ? argv[1] : "";
-        if (command == "decode" && argc == 4) {
-            const auto reader = openWebpReader(ImageInput{argv[2], {}, argv[2]}, {});
+        const bool strict = argc > 2 && std::string(argv[2]) == "--strict";
+        if (command == "decode" && argc == 4 + (strict ? 1 : 0)) {
+            const char* in = argv[2 + (strict ? 1 : 0)];
+            const std::string raw = argv[3 + (strict ? 1 : 0)];
+            ImageReadOptions options;
+            options.strict = strict;
+            const auto reader = openImageReader(ImageInput{in, {}, in}, options);
             const StreamInfo& info = reader->info();
             std::vector<unsigned char> samples(info.page.rowBytes() * info.page.height);
-            reader->readRows(samples.data(), info.page.height);
-            save(argv[3], samples.data(), samples.size());
-            save(std::string(argv[3]) + ".icc", info.metadata.iccProfile.data(), info.metadata.iccProfile.size());
-            save(std::string(argv[3]) + ".exif", info.metadata.exif.data(), info.metadata.exif.size());
-            std::printf("%u %u %u %d %zu %zu\n", info.page.width, info.page.height, info.page.channels,
-                        info.metadata.orientation, info.metadata.iccProfile.size(), info.metadata.exif.size());
+            std::ofstream out(raw, std::ios::binary);
+            for (std::uint32_t p = 0; p < info.pages; ++p) {
+                if (p > 0) reader->nextPage();
+                reader->readRows(samples.data(), info.page.height);
+                out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size()));
+            }
+            save(raw + ".icc", info.metadata.iccProfile.data(), info.metadata.iccProfile.size());
+            save(raw + ".exif", info.metadata.exif.data(), info.metadata.exif.size());
+            std::printf("%u %u %u %d %zu %zu %zu %u\n", info.page.width, info.page.height, info.page.channels,
+                        info.metadata.orientation, info.metadata.iccProfile.size(), info.metadata.exif.size(),
+                        info.page.sampleBytes() * 8, info.pages);
             return 0;
         }
+#if AXISWARP_HAVE_WEBP
         if (command == "encode" && argc == 7) {
             std::ifstream in(argv[2], std::ios::binary);
             const std::vector<unsigned char> samples{std::istreambuf_iterator<char>(in), {}};
@@ -70,7 +86,8 @@ int main(int argc, char** argv) {
             writer->finish();
             return 0;
         }
-        std::fprintf(stderr, "usage: stream_codec_tool decode IN RAW | encode RAW W H C OUT\n");
+#endif
+        std::fprintf(stderr, "usage: stream_codec_tool decode [--strict] IN RAW | encode RAW W H C OUT\n");
         return 2;
     } catch (const ToolError& error) {
         std::fprintf(stderr, "%s\n", error.what());

@@ -91,6 +91,41 @@ TEST(TiffRoundTrip, OptionsCompressionOverridesTheFilesAndIsSmallerForSmoothImag
     EXPECT_TRUE(back.pages[0] == ramp);
 }
 
+// JPEG compression holds 8-bit pages without alpha: asked for others, it is
+// refused; kept from a JPEG-compressed input whose image changed kind, it
+// becomes Deflate with a warning.
+TEST(TiffRoundTrip, JpegCompressionOnlyFor8BitPagesWithoutAlpha) {
+    const struct {
+        std::uint32_t channels;
+        SampleType type;
+        bool fits;
+    } cases[] = {{1, SampleType::uint8, true},  {3, SampleType::uint8, true},  {4, SampleType::uint8, false},
+                 {2, SampleType::uint8, false}, {3, SampleType::uint16, false}, {1, SampleType::float32, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels of " + std::string(sampleTypeName(c.type)));
+        ImageFile file;
+        file.pages.push_back(pattern(40, 33, c.channels, c.type, 5));
+        ImageWriteOptions asked;
+        asked.tiffCompression = TiffCompression::jpeg;
+        if (c.fits) {
+            const ImageFile back = decodeTiff(encodeTiff(file, "j.tif", asked), "j.tif");
+            EXPECT_EQ(back.compression, TiffCompression::jpeg);
+            EXPECT_EQ(back.pages[0].channels, c.channels);
+            continue;
+        }
+        EXPECT_THROW(encodeTiff(file, "j.tif", asked), ToolError);
+        file.compression = TiffCompression::jpeg;
+        std::vector<std::string> warnings;
+        ImageWriteOptions kept;
+        kept.warning = [&](const std::string& text) { warnings.push_back(text); };
+        const ImageFile back = decodeTiff(encodeTiff(file, "j.tif", kept), "j.tif");
+        EXPECT_EQ(back.compression, TiffCompression::deflate);
+        EXPECT_TRUE(back.pages[0] == file.pages[0]);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("Deflate compression instead of the input's JPEG"), std::string::npos);
+    }
+}
+
 TEST(TiffMetadata, ProfileBytesAndOrientationKeptExifWarnedAbout) {
     ImageFile file;
     file.pages.push_back(pattern(5, 3, 3, SampleType::uint8, 3));
@@ -265,15 +300,22 @@ TEST(TiffHandMade, HostileAndUnsupportedFilesAreRefusedNamingTheFile) {
         {"strip data truncated", build({shortStrip}), "lies outside the file"},
         {"short strip among several", twoStripsSecondShort(), "strip 2 has 50 bytes, too few for the 128"},
         {"compressed strip far too short", build({lzw}), "too few for the"},
+        // A fax row takes at least a bit, a JPEG byte at most 1024 decoded.
+        {"fax strip far too short", build({with(with(with(grayPage(4000, 4000), 258, 1), 259, 4), 279, 10)}),
+         "strip 1 has 10 bytes, too few for the 2000000"},
+        {"JPEG strip far too short", build({with(with(grayPage(4000, 4000), 259, 7), 279, 100)}),
+         "strip 1 has 100 bytes, too few for the 16000000"},
         {"directory loop", build({loop}), "invalid TIFF data"},
         {"directory beyond the file", build({far}), "invalid TIFF data"},
         {"chain longer than the file", build({chain}), "goes on past page 1, more pages than a file of"},
         {"pages sharing one strip", build(shared), "bad.tif, page 4: the strips of the pages take more than"},
         {"pages of different size", build({grayPage(4, 4), grayPage(4, 5)}), "page 2 is 4x5"},
-        {"12-bit samples", build({with(grayPage(4, 4), 258, 12)}), "12 bits are not supported"},
+        {"12-bit signed samples", build({with(with(grayPage(4, 4), 258, 12), 339, 2)}), "12 bits are not supported"},
+        {"4-bit RGB", build({with(grayPage(4, 4, 3, 2), 258, 4)}), "4 bits are supported for gray alone"},
         {"complex samples", build({with(grayPage(4, 4), 339, 6)}), "complex samples"},
-        {"white is zero", build({grayPage(4, 4, 1, 0)}), "MinIsWhite"},
-        {"JPEG compression", build({with(grayPage(4, 4), 259, 7)}), "JPEG compression is not supported"},
+        {"white is zero in floats", build({with(with(grayPage(4, 4, 1, 0), 258, 32), 339, 3)}), "white-is-zero"},
+        {"old-style JPEG", build({with(grayPage(4, 4), 259, 6)}), "old-style JPEG compression"},
+        {"fax-coded gray", build({with(grayPage(4, 4), 259, 4)}), "CCITT fax compression of other than bilevel"},
         {"five samples", build({grayPage(4, 4, 5, 2)}), "5 samples per pixel"},
         {"truncated header", Bytes{std::byte{'I'}, std::byte{'I'}, std::byte{42}, std::byte{0}, std::byte{8},
                                    std::byte{0}, std::byte{0}, std::byte{0}, std::byte{9}},

@@ -151,10 +151,11 @@ class CopiedThroughTheCodec(Temp):
 
     def test_unsupported_files_refused_naming_them(self):
         cases = [
-            ("palette.tif", dict(data=np.zeros((4, 4), "u1"), photometric="palette",
-                                 colormap=np.zeros((3, 256), "u2")), "palette colour is not supported"),
+            ("lab.tif", dict(data=np.zeros((4, 4, 3), "u1"), photometric="cielab"), "Lab colour"),
             ("half.tif", dict(data=np.zeros((4, 4), "f2")), "float samples of 16 bits"),
-            ("cmyk.tif", dict(data=np.zeros((4, 4, 4), "u1"), photometric="separated"), "CMYK"),
+            ("cmyk-alpha.tif", dict(data=np.zeros((6, 7, 5), "u1"), photometric="separated", planarconfig="contig",
+                                    extrasamples=[2]),
+             "separated colour other than CMYK of four channels"),
             ("complex.tif", dict(data=np.zeros((4, 4), "c8")), "complex samples"),
         ]
         for name, arguments, message in cases:

@@ -42,7 +42,7 @@ def decode(path, folder):
     run = subprocess.run([TOOL, "decode", path, raw], capture_output=True, text=True)
     if run.returncode != 0:
         return None, run.stderr
-    w, h, c, orientation, icc, exif = (int(v) for v in run.stdout.split())
+    w, h, c, orientation, icc, exif = (int(v) for v in run.stdout.split()[:6])
     samples = np.fromfile(raw, np.uint8).reshape(h, w, c)
     return (samples, orientation, open(raw + ".icc", "rb").read(), open(raw + ".exif", "rb").read()), ""
 

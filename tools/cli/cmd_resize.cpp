@@ -65,6 +65,7 @@ struct ResizeOptions {
     bool linear = false;
     bool strip = false;
     bool noAutoOrient = false;
+    bool strict = false;
     std::string compression;  // empty: as the input
     int quality = 90;
     unsigned jobs = 0;  // 0: one per core
@@ -394,6 +395,7 @@ void runResize(const ResizeOptions& options) {
     settings.read.maxPixels = options.maxPixels;
     settings.maxMemory = options.maxMemoryMib * (std::uint64_t{1} << 20);
     settings.read.autoOrient = !options.noAutoOrient;
+    settings.read.strict = options.strict;
     const std::vector<FileJob> jobs = planFiles(options);
 
     const zuhost::Module module(options.module.empty() ? defaultModulePath().string()
@@ -487,13 +489,17 @@ void registerResizeCommand(CLI::App& app) {
     resize->add_flag("--no-auto-orient", options->noAutoOrient,
                      "Keep the stored orientation; by default the EXIF (or TIFF) orientation "
                      "is applied, so that the output is upright and says orientation 1");
+    resize->add_flag("--strict", options->strict,
+                     "Refuse damaged input files the decoder can read past (a JPEG with stray "
+                     "bytes); by default they are read with a warning. Truncated files are "
+                     "refused either way");
     resize->add_flag("--strip", options->strip,
                      "Drop the colour profile and EXIF; by default both are kept, byte for byte");
     resize->add_option("--compression", options->compression,
-                       "Compression of TIFF outputs: none, lzw or deflate (default: the input's, "
-                       "none for PNG and JPEG inputs)")
+                       "Compression of TIFF outputs: none, lzw, deflate or jpeg (lossy, at --quality; "
+                       "8-bit pages without alpha) (default: the input's, none for PNG and JPEG inputs)")
         ->type_name("C")
-        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
+        ->check(CLI::IsMember({"none", "lzw", "deflate", "jpeg"}));
     resize->add_option("--quality", options->quality, "JPEG quality of JPEG outputs, 1 to 100")
         ->type_name("Q")
         ->check(CLI::Range(1, 100))

@@ -48,6 +48,15 @@ struct ImageReadOptions {
     // decoder goes on (band_pipeline.hpp); null decodes on the caller alone.
     // The samples are the same either way.
     WorkerPool* pool = nullptr;
+    // Refuse a file that decodes only past damage the decoder reports but
+    // can step over (a JPEG with stray bytes between its segments), as
+    // before; otherwise such a file is read with a warning. Data that stops
+    // early is refused either way.
+    bool strict = false;
+    // Told about damage read past and about metadata read but not kept (a
+    // profile or EXIF block the file holds in a form the tool cannot keep);
+    // when empty, those messages go to stderr, so that none is lost.
+    std::function<void(const std::string&)> warning;
 };
 
 struct ImageWriteOptions {

@@ -1,12 +1,21 @@
 #include "imagefile/codec_support.hpp"
 
-
+#include <cstdio>
 #include <limits>
 
 namespace axiswarp::tools {
 
 void failCodec(std::string_view name, const std::string& problem) {
     throw ToolError(std::string(name) + ": " + problem);
+}
+
+void warnReading(const ImageReadOptions& options, std::string_view name, const std::string& problem) {
+    const std::string text = std::string(name) + ": " + problem;
+    if (options.warning) {
+        options.warning(text);
+    } else {
+        std::fprintf(stderr, "warning: %s\n", text.c_str());
+    }
 }
 
 void checkPixelLimit(std::string_view name, std::uint64_t width, std::uint64_t height,

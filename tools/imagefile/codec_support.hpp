@@ -21,6 +21,10 @@ namespace axiswarp::tools {
 
 [[noreturn]] void failCodec(std::string_view name, const std::string& problem);
 
+// "NAME: PROBLEM" through options.warning, or on stderr as "warning: ..."
+// when the caller gave no callback.
+void warnReading(const ImageReadOptions& options, std::string_view name, const std::string& problem);
+
 // Refuses a zero extent, more pixels than options.maxPixels, and more
 // pixels per byte of a file of `fileBytes` than options.maxPixelsPerByte
 // beyond kPixelsFreeOfRatio pixels (LimitError of kinds imagePixels and

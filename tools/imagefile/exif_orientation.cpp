@@ -125,6 +125,15 @@ int exifOrientation(std::span<const std::byte> exif) {
     return value && *value >= 1 && *value <= 8 ? *value : 1;
 }
 
+std::optional<int> exifOrientationTag(std::span<const std::byte> exif) {
+    if (exif.empty()) return std::nullopt;
+    ExifDataPtr data = loadExif(exif);
+    if (data == nullptr) return std::nullopt;
+    const std::optional<std::uint16_t> value = rawOrientation(data.get());
+    if (!value) return std::nullopt;
+    return int{*value};
+}
+
 std::vector<std::byte> exifWithOrientation(std::span<const std::byte> exif, int orientation) {
     const auto value = static_cast<std::uint16_t>(std::clamp(orientation, 1, 8));
     ExifDataPtr data;

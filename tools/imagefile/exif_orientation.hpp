@@ -9,6 +9,7 @@
 #define AXISWARP_TOOLS_EXIF_ORIENTATION_HPP
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,6 +17,11 @@ namespace axiswarp::tools {
 
 // 1 to 8; 1 when the block is empty, unreadable or has no valid tag.
 int exifOrientation(std::span<const std::byte> exif);
+
+// The tag's value as stored, which may be out of range (0 is seen in the
+// wild); nullopt when the block has no usable tag. Tells "no orientation
+// here" (look elsewhere) from "an invalid one" (upright, and rewritten as 1).
+std::optional<int> exifOrientationTag(std::span<const std::byte> exif);
 
 // The block with its orientation set to `orientation` (1 to 8).
 //

@@ -1,10 +1,18 @@
 #include "imagefile/format_registry.hpp"
 
+#include "imagefile/cmyk_conversion.hpp"
 #include "imagefile/codec_support.hpp"
 #include "imagefile/exif_orientation.hpp"
 #include "imagefile/jpeg_codec.hpp"
 #include "imagefile/png_codec.hpp"
 #include "imagefile/tiff_codec.hpp"
+#include "imagefile/xmp_orientation.hpp"
+#if AXISWARP_HAVE_WEBP
+#include "imagefile/webp_codec.hpp"
+#endif
+#if AXISWARP_HAVE_HEIF
+#include "imagefile/heif_codec.hpp"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -25,14 +33,37 @@ constexpr SampleType kUnsigned8[] = {uint8};
 constexpr SampleType kUnsigned16[] = {uint16};
 constexpr SampleType kEveryType[] = {uint8, uint16, uint32, int8, int16, int32, float32, float64};
 
-const std::array<ImageFormatEntry, 3> kFormats = {{
-    {ImageFormat::png, "PNG", kPngExtensions, looksLikePng, openPngReader, openPngWriter, kUnsigned8And16, {}, 1,
-     true, true, true, true},
-    {ImageFormat::jpeg, "JPEG", kJpegExtensions, looksLikeJpeg, openJpegReader, openJpegWriter, kUnsigned8,
-     kUnsigned16, 1, false, true, true, true},
-    {ImageFormat::tiff, "TIFF", kTiffExtensions, looksLikeTiff, openTiffReader, openTiffWriter, kEveryType, {},
-     65535, true, true, false, false},
-}};
+#if AXISWARP_HAVE_WEBP
+constexpr std::string_view kWebpExtensions[] = {".webp"};
+#endif
+#if AXISWARP_HAVE_HEIF
+constexpr std::string_view kHeifExtensions[] = {".heic", ".heif"};
+constexpr std::string_view kAvifExtensions[] = {".avif"};
+
+bool looksLikeHeic(std::span<const std::byte> head) noexcept { return heifFormatOf(head) == ImageFormat::heif; }
+bool looksLikeAvif(std::span<const std::byte> head) noexcept { return heifFormatOf(head) == ImageFormat::avif; }
+#endif
+
+const ImageFormatEntry kFormats[] = {
+    {ImageFormat::png, "PNG", kPngExtensions, looksLikePng, openPngReader, openPngWriter, nullptr, kUnsigned8And16,
+     {}, 1, true, true, true, true, false},
+    {ImageFormat::jpeg, "JPEG", kJpegExtensions, looksLikeJpeg, openJpegReader, openJpegWriter, nullptr, kUnsigned8,
+     kUnsigned16, 1, false, true, true, true, true},
+    {ImageFormat::tiff, "TIFF", kTiffExtensions, looksLikeTiff, openTiffReader, openTiffWriter, nullptr, kEveryType,
+     {}, 65535, true, true, false, false, true},
+#if AXISWARP_HAVE_WEBP
+    {ImageFormat::webp, "WebP", kWebpExtensions, looksLikeWebp, openWebpReader, openWebpWriter, webpCanEncode,
+     kUnsigned8, kUnsigned16, 1, true, true, true, true, false},
+#endif
+#if AXISWARP_HAVE_HEIF
+    // libheif applies the file's own rotation while decoding, and its
+    // reader reports the orientation as 1: nothing for the registry to read.
+    {ImageFormat::heif, "HEIF", kHeifExtensions, looksLikeHeic, openHeifReader, openHeicWriter, heicCanEncode,
+     kUnsigned8, kUnsigned16, 1, true, true, true, false, false},
+    {ImageFormat::avif, "AVIF", kAvifExtensions, looksLikeAvif, openHeifReader, openAvifWriter, avifCanEncode,
+     kUnsigned8, kUnsigned16, 1, true, true, true, false, false},
+#endif
+};
 
 // "PNG (.png), JPEG (.jpg, .jpeg), TIFF (.tif, .tiff)"
 std::string supportedList() {
@@ -59,17 +90,25 @@ std::string_view knownUnsupported(std::span<const std::byte> b) noexcept {
     };
     if (starts("GIF87a") || starts("GIF89a")) return "GIF";
     if (starts("BM")) return "BMP";
+#if !AXISWARP_HAVE_WEBP
     if (b.size() >= 12 && starts("RIFF") && std::memcmp(b.data() + 8, "WEBP", 4) == 0) return "WebP";
+#endif
+#if !AXISWARP_HAVE_HEIF
+    if (b.size() >= 12 && std::memcmp(b.data() + 4, "ftyp", 4) == 0) return "HEIF or AVIF";
+#endif
     return {};
 }
 
 // The reader with the orientation its EXIF block gives: read here, once,
-// for every format that keeps it there.
+// for every format that keeps it there. A block without the tag leaves the
+// orientation the reader found elsewhere (XMP, a PNG text chunk); an
+// invalid value (0, above 8) is upright.
 class ExifOrientedReader final : public ImageReader {
 public:
     explicit ExifOrientedReader(std::unique_ptr<ImageReader> reader)
         : reader_(std::move(reader)), info_(reader_->info()) {
-        info_.metadata.orientation = exifOrientation(info_.metadata.exif);
+        if (const std::optional<int> tag = exifOrientationTag(info_.metadata.exif))
+            info_.metadata.orientation = validOrientation(*tag);
     }
     const StreamInfo& info() const noexcept override { return info_; }
     void readRows(unsigned char* band, std::uint32_t rows) override { reader_->readRows(band, rows); }
@@ -79,6 +118,12 @@ private:
     std::unique_ptr<ImageReader> reader_;
     StreamInfo info_;
 };
+
+void checkEncoder(const ImageFormatEntry& entry, std::string_view name) {
+    if (entry.canEncode != nullptr && !entry.canEncode())
+        failCodec(name, "cannot write " + std::string(entry.name) +
+                            ": this machine's codec library has no encoder for it; choose another output format");
+}
 
 }  // namespace
 
@@ -106,8 +151,10 @@ ImageFormat imageFormatFor(const std::filesystem::path& path) {
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
     for (const ImageFormatEntry& entry : kFormats)
-        if (std::find(entry.extensions.begin(), entry.extensions.end(), ext) != entry.extensions.end())
+        if (std::find(entry.extensions.begin(), entry.extensions.end(), ext) != entry.extensions.end()) {
+            checkEncoder(entry, path.string());
             return entry.format;
+        }
     failCodec(path.string(), ext.empty() ? "has no file extension to tell the image format; supported: " +
                                                supportedList()
                                          : "the image format '" + ext + "' is not supported; supported: " +
@@ -116,6 +163,7 @@ ImageFormat imageFormatFor(const std::filesystem::path& path) {
 
 void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name) {
     const ImageFormatEntry& entry = formatEntry(format);
+    checkEncoder(entry, name);
     if (pages > entry.maxPages)
         failCodec(name, "the image has " + std::to_string(pages) + " pages, and " + std::string(entry.name) +
                             (entry.maxPages == 1 ? " holds one" : " holds at most " + std::to_string(entry.maxPages)) +
@@ -152,7 +200,17 @@ std::unique_ptr<ImageWriter> openImageWriter(ImageFormat format, ByteOutput& out
                                              std::string_view name, const ImageWriteOptions& options) {
     const ImageFormatEntry& entry = formatEntry(format);
     checkEncodable(format, out.page.type, out.pages, name);
-    if (entry.orientationInExif && exifOrientation(out.metadata.exif) != out.metadata.orientation) {
+    if (isCmyk(out.metadata.colour) && !entry.cmyk) {
+        const StreamInfo rgb = srgbInfoOfCmyk(out, name, entry.name);
+        if (options.warning)
+            options.warning(std::string(name) + ": CMYK converted to sRGB through the image's colour profile (" +
+                            std::string(entry.name) + " holds RGB)");
+        return cmykToSrgbWriter(openImageWriter(format, output, rgb, name, options), out, name);
+    }
+    // A tag that says otherwise, or an invalid one (0 reads as upright but
+    // would stay 0), is rewritten; no tag is added for an upright image.
+    const std::optional<int> tag = exifOrientationTag(out.metadata.exif);
+    if (entry.orientationInExif && (tag ? *tag != out.metadata.orientation : out.metadata.orientation != 1)) {
         StreamInfo agreeing = out;
         agreeing.metadata.exif = exifWithOrientation(out.metadata.exif, out.metadata.orientation);
         return entry.openWriter(output, agreeing, name, options);

@@ -39,6 +39,9 @@ struct ImageFormatEntry {
                                                const ImageReadOptions& options);
     std::unique_ptr<ImageWriter> (*openWriter)(ByteOutput& output, const StreamInfo& out, std::string_view name,
                                                const ImageWriteOptions& options);
+    // Whether this machine's library can write the format (HEIF and AVIF
+    // encoders are optional parts of libheif); null when it always can.
+    bool (*canEncode)() noexcept;
     // What it stores. Sample types beyond these are refused for output;
     // `reducedTypes` are written with fewer bits (a warning says so).
     std::span<const SampleType> sampleTypes;
@@ -48,10 +51,14 @@ struct ImageFormatEntry {
     bool iccProfile;
     bool exif;
     bool orientationInExif;  // else a tag of its own (TIFF)
+    // Whether it stores CMYK pages; others get them converted to sRGB
+    // through their profile (cmyk_conversion.hpp), or refuse them.
+    bool cmyk;
 };
 
 // Bytes a sniff function may look at.
-inline constexpr std::size_t kSniffBytes = 16;
+// 64: a HEIF file's type box lists the brands that tell HEIC from AVIF.
+inline constexpr std::size_t kSniffBytes = 64;
 
 std::span<const ImageFormatEntry> imageFormats() noexcept;
 const ImageFormatEntry& formatEntry(ImageFormat format);
@@ -62,11 +69,12 @@ std::optional<ImageFormat> sniffImageFormat(std::span<const std::byte> bytes) no
 // the tool reads, else empty: the end of a "not a ... file" message.
 std::string contentHint(std::span<const std::byte> bytes);
 
-// From the extension; throws ToolError naming the file for any other.
+// The format of an output, from its extension; throws ToolError naming the
+// file for any other, and for a format this machine cannot encode.
 ImageFormat imageFormatFor(const std::filesystem::path& path);
 
 // Throws ToolError naming the output when `format` cannot hold pages of this
-// sample type, or this many pages.
+// sample type, or this many pages, or this machine has no encoder for it.
 void checkEncodable(ImageFormat format, SampleType type, std::size_t pages, std::string_view name);
 
 // A reader for the input, through the codec its content calls for; unknown
@@ -77,7 +85,8 @@ std::unique_ptr<ImageReader> openImageReader(const ImageInput& input, const Imag
 
 // A writer of `out` in `format`. For formats that keep the orientation in
 // the EXIF block, a block that says otherwise than out.metadata.orientation
-// (or none) is made to agree.
+// (or none) is made to agree. CMYK pages for a format without CMYK are
+// converted to sRGB through their profile, or refused without one.
 std::unique_ptr<ImageWriter> openImageWriter(ImageFormat format, ByteOutput& output, const StreamInfo& out,
                                              std::string_view name, const ImageWriteOptions& options);
 

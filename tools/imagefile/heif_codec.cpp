@@ -1,8 +1,8 @@
 #include "imagefile/heif_codec.hpp"
 
 #include "imagefile/codec_support.hpp"
-#include "imagefile/format_registry.hpp"
 #include "imagefile/exif_orientation.hpp"
+#include "imagefile/format_registry.hpp"
 #include "imagefile/input_bytes.hpp"
 #include "imagefile/whole_page_codec.hpp"
 
@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <limits>
 #include <string>
 
@@ -270,11 +271,22 @@ std::optional<ImageFormat> heifFormatOf(std::span<const std::byte> head) noexcep
                                   (std::to_integer<std::uint32_t>(head[2]) << 8) | std::to_integer<std::uint32_t>(head[3]);
     if (boxSize < 16) return std::nullopt;
     const std::byte* major = head.data() + 8;
+    auto is = [](const std::byte* brand, std::initializer_list<const char*> names) {
+        return std::any_of(names.begin(), names.end(), [&](const char* b) { return std::memcmp(brand, b, 4) == 0; });
+    };
     bool heif = isHeifBrand(major);
+    // Files whose major brand is the generic "mif1" tell their coding by
+    // the compatible brands that follow.
+    bool av1Brand = false;
+    bool hevcBrand = false;
     const std::size_t end = std::min<std::size_t>(boxSize, head.size());
-    for (std::size_t at = 16; !heif && at + 4 <= end; at += 4) heif = isHeifBrand(head.data() + at);
+    for (std::size_t at = 16; at + 4 <= end; at += 4) {
+        heif = heif || isHeifBrand(head.data() + at);
+        av1Brand = av1Brand || is(head.data() + at, {"avif", "avis"});
+        hevcBrand = hevcBrand || is(head.data() + at, {"heic", "heix", "heim", "heis", "hevc", "hevx"});
+    }
     if (!heif) return std::nullopt;
-    const bool av1 = std::memcmp(major, "avif", 4) == 0 || std::memcmp(major, "avis", 4) == 0;
+    const bool av1 = is(major, {"avif", "avis"}) || (is(major, {"mif1", "msf1", "mif2"}) && av1Brand && !hevcBrand);
     return av1 ? ImageFormat::avif : ImageFormat::heif;
 }
 
@@ -285,11 +297,11 @@ bool heifCanEncode(HeifCoding coding) noexcept {
     return heif_have_encoder_for_format(compressionOf(coding)) != 0;
 }
 
-std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const ImageReadOptions& options) {
+std::unique_ptr<ImageReader> openHeifReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options) {
     initLibheif();
-    const std::string& name = input.name;
+    const std::string name = source->name();
     std::vector<std::byte> storage;
-    const std::span<const std::byte> bytes = inputBytes(input, options, storage);
+    const std::span<const std::byte> bytes = inputBytes(*source, storage);
     if (bytes.empty()) failCodec(name, "the file is empty");
     const std::optional<ImageFormat> format = heifFormatOf(bytes);
     if (!format) failCodec(name, "not a HEIF or AVIF file" + contentHint(bytes));
@@ -313,7 +325,8 @@ std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const Image
     const int height = heif_image_handle_get_height(handle.get());
     if (width <= 0 || height <= 0)
         failCodec(name, "invalid HEIF data: the image is " + std::to_string(width) + "x" + std::to_string(height));
-    checkPixelLimit(name, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), options, bytes.size());
+    checkPixelLimit(name, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), options,
+                    bytes.size());
 
     StreamInfo info;
     info.format = *format;
@@ -322,10 +335,14 @@ std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const Image
     info.bandRows = std::min<std::uint32_t>(info.page.height, 64);
     info.metadata.iccProfile = iccProfileOf(handle.get());
     info.metadata.exif = exifOf(handle.get());
-    if (exifOrientation(info.metadata.exif) != 1) info.metadata.exif = exifWithOrientation(info.metadata.exif, 1);
+    if (exifOrientationTag(info.metadata.exif).value_or(1) != 1) info.metadata.exif = exifWithOrientation(info.metadata.exif, 1);
     info.metadata.orientation = 1;
     return std::make_unique<HeifReader>(name, std::move(info), std::move(storage), std::move(context),
                                         std::move(handle));
+}
+
+std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const ImageReadOptions& options) {
+    return openHeifReader(ByteSource::open(input, options), options);
 }
 
 std::unique_ptr<ImageWriter> openHeifWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,

@@ -26,6 +26,7 @@
 #ifndef AXISWARP_TOOLS_HEIF_CODEC_HPP
 #define AXISWARP_TOOLS_HEIF_CODEC_HPP
 
+#include "imagefile/byte_source.hpp"
 #include "imagefile/codec_options.hpp"
 #include "imagefile/image_stream.hpp"
 
@@ -43,6 +44,7 @@ namespace axiswarp::tools {
 bool looksLikeHeif(std::span<const std::byte> head) noexcept;
 std::optional<ImageFormat> heifFormatOf(std::span<const std::byte> head) noexcept;
 
+std::unique_ptr<ImageReader> openHeifReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
 std::unique_ptr<ImageReader> openHeifReader(const ImageInput& input, const ImageReadOptions& options);
 
 // The codings a HEIF file's primary image may have: HEVC (.heic), AV1

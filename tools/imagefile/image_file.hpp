@@ -16,8 +16,17 @@ namespace axiswarp::tools {
 
 enum class ImageFormat { png, jpeg, tiff, webp, heif, avif };
 
-// How TIFF pages are compressed.
-enum class TiffCompression { none, lzw, deflate };
+// How TIFF pages are compressed. JPEG is lossy, at
+// ImageWriteOptions::jpegQuality, and holds 8-bit pages without alpha.
+enum class TiffCompression { none, lzw, deflate, jpeg };
+
+// What the channels of a page hold. By default they say it by their count:
+// gray, gray+alpha, RGB, RGBA. CMYK pages have four channels of ink, none of
+// them alpha; Adobe's JPEG writers store them inverted (0 is full ink), and
+// such samples are kept as stored, the convention with them.
+enum class ColourModel { byChannels, cmyk, cmykInverted };
+
+inline bool isCmyk(ColourModel colour) noexcept { return colour != ColourModel::byChannels; }
 
 struct ImageMetadata {
     // An ICC colour profile, byte for byte as stored; empty when none.
@@ -29,6 +38,7 @@ struct ImageMetadata {
     // The orientation as stored (EXIF tag 0x0112 or the TIFF Orientation
     // tag), 1 to 8; 1 means upright, and it is 1 once applied.
     int orientation = 1;
+    ColourModel colour = ColourModel::byChannels;
 
     bool empty() const noexcept { return iccProfile.empty() && exif.empty() && orientation == 1; }
 };

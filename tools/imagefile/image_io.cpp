@@ -43,7 +43,8 @@ TiffCompression parseTiffCompression(std::string_view text) {
     if (text == "none") return TiffCompression::none;
     if (text == "lzw") return TiffCompression::lzw;
     if (text == "deflate") return TiffCompression::deflate;
-    throw ToolError("unknown compression '" + std::string(text) + "' (use none, lzw or deflate)");
+    if (text == "jpeg") return TiffCompression::jpeg;
+    throw ToolError("unknown compression '" + std::string(text) + "' (use none, lzw, deflate or jpeg)");
 }
 
 ImageFile decodeImageFile(std::span<const std::byte> bytes, std::string_view name,

@@ -34,6 +34,12 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // Decoding: whether damage the library steps over ends the decode, and
+    // the first such warning with the count of them, for the reader to pass
+    // on once the library's frames are gone.
+    bool strict;
+    char firstWarning[JMSG_LENGTH_MAX];
+    unsigned damageWarnings;
 };
 
 // Scans beyond this are a denial-of-service pattern, not a real image.
@@ -45,9 +51,15 @@ void jpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// The library's warnings include every kind of data corruption it recovers
-// from by inventing samples; those end the decode. Only notes about header
-// fields it can ignore stay warnings.
+// The library's warnings are of three kinds. Notes about header fields it
+// can ignore pass silently (a profile that does not join is reported by the
+// reader itself). The end of the data before the image's end is truncation,
+// always an error: the rest of the image would be invented. So is a data
+// segment that ends at a marker before the image's last MCU (a header that
+// announces more rows than the data holds). Every other
+// warning is damage the library steps over (stray bytes before a marker, a
+// bad Huffman code in one MCU): the decode goes on and the reader warns,
+// as other decoders do, unless it is strict.
 void jpegEmitMessage(j_common_ptr cinfo, int level) {
     if (level >= 0) return;  // trace messages
     const int code = cinfo->err->msg_code;
@@ -55,7 +67,10 @@ void jpegEmitMessage(j_common_ptr cinfo, int level) {
         ++cinfo->err->num_warnings;
         return;
     }
-    jpegErrorExit(cinfo);
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || err->strict) jpegErrorExit(cinfo);
+    ++cinfo->err->num_warnings;
+    if (err->damageWarnings++ == 0) (*cinfo->err->format_message)(cinfo, err->firstWarning);
 }
 
 void jpegOutputMessage(j_common_ptr) {}
@@ -75,11 +90,14 @@ void jpegInstallErrors(JpegErrorManager& err) {
     err.pub.emit_message = jpegEmitMessage;
     err.pub.output_message = jpegOutputMessage;
     err.message[0] = '\0';
+    err.strict = true;
+    err.firstWarning[0] = '\0';
+    err.damageWarnings = 0;
 }
 
 // Pulls the file through a ByteSource in pieces of 64 KiB. At the end of
 // the data it gives the library an end-of-image marker after a warning, as
-// libjpeg's own sources do; the warning ends the decode (jpegEmitMessage).
+// libjpeg's own sources do; that warning ends the decode (jpegEmitMessage).
 struct JpegSource {
     jpeg_source_mgr pub;
     ByteSource* input;
@@ -179,8 +197,11 @@ bool jpegReadHeader(JpegReadState* s) {
             break;
         case JCS_CMYK:
         case JCS_YCCK:
+            // Four channels of ink as stored (YCCK converted back to them);
+            // Adobe's files hold them inverted, which is kept.
+            s->cinfo.out_color_space = JCS_CMYK;
             s->cmyk = true;
-            s->components = 0;
+            s->components = 4;
             break;
         default:
             s->cinfo.out_color_space = JCS_RGB;
@@ -273,6 +294,7 @@ struct JpegWriteState {
     bool created;
     unsigned width, height;
     int components;
+    bool cmyk;
     int quality;
     // metadata to write, owned by the caller
     const JOCTET* exifSegment;  // "Exif\0\0" and the block
@@ -294,8 +316,11 @@ bool jpegWriteStart(JpegWriteState* s) {
     s->cinfo.image_width = s->width;
     s->cinfo.image_height = s->height;
     s->cinfo.input_components = s->components;
-    s->cinfo.in_color_space = s->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    s->cinfo.in_color_space = s->cmyk ? JCS_CMYK : s->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&s->cinfo);
+    // CMYK is stored as CMYK (not YCCK), with Adobe's marker, which says
+    // the samples are inverted: they are given so.
+    if (s->cmyk) jpeg_set_colorspace(&s->cinfo, JCS_CMYK);
     jpeg_set_quality(&s->cinfo, s->quality, TRUE);
     s->cinfo.optimize_coding = TRUE;
     // EXIF readers look for their segment right after the start of the
@@ -360,23 +385,68 @@ public:
 
 private:
     const std::string& name() const { return source_->name(); }
+    // Passes on the damage the decoder stepped over: the first warning
+    // once, and at the end how many more came.
+    void reportDamage(bool atEnd);
+    // Metadata segments read but not kept.
+    void reportDroppedSegments();
 
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<JpegReadState, JpegReadRelease> s_;
     StreamInfo info_;
     std::vector<JSAMPROW> rows_;
+    ImageReadOptions options_;
+    unsigned damageReported_ = 0;
 };
 
+void JpegReader::reportDamage(bool atEnd) {
+    const unsigned count = s_->err.damageWarnings;
+    if (damageReported_ == 0 && count > 0) {
+        warnReading(options_, name(), std::string("damaged JPEG data was read past (") + s_->err.firstWarning + ")");
+        damageReported_ = 1;
+    }
+    if (atEnd && count > damageReported_) {
+        warnReading(options_, name(), std::to_string(count - damageReported_) + " more warning" +
+                                          (count - damageReported_ > 1 ? "s" : "") + " of damaged JPEG data");
+        damageReported_ = count;
+    }
+}
+
+void JpegReader::reportDroppedSegments() {
+    constexpr unsigned char kIccHeader[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+    unsigned iccSegments = 0;
+    unsigned exifSegments = 0;
+    for (jpeg_saved_marker_ptr m = s_->cinfo.marker_list; m != nullptr; m = m->next) {
+        if (m->marker == kIccMarker && m->data_length >= sizeof kIccHeader &&
+            std::memcmp(m->data, kIccHeader, sizeof kIccHeader) == 0)
+            ++iccSegments;
+        if (m->marker == kExifMarker && m->data_length >= 4 && std::memcmp(m->data, "Exif", 4) == 0)
+            ++exifSegments;
+    }
+    if (iccSegments > 0 && info_.metadata.iccProfile.empty())
+        warnReading(options_, name(), "its ICC profile was left out: its " + std::to_string(iccSegments) +
+                                          " APP2 segment" + (iccSegments > 1 ? "s do" : " does") +
+                                          " not join into one profile (missing or repeated sequence numbers)");
+    const unsigned keptExif = info_.metadata.exif.empty() ? 0 : 1;
+    if (exifSegments > keptExif)
+        warnReading(options_, name(), std::to_string(exifSegments - keptExif) + " EXIF segment" +
+                                          (exifSegments - keptExif > 1 ? "s were" : " was") +
+                                          " left out (" + (keptExif ? "only the first is kept" : "damaged header") +
+                                          ")");
+}
+
 JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options)
-    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()) {
+    : source_(std::move(source)), s_(zeroedState<JpegReadState, JpegReadRelease>()), options_(options) {
+    options_.pool = nullptr;
     JpegReadState& s = *s_;
     s.source.input = source_.get();
     jpegInstallErrors(s.err);
+    s.err.strict = options.strict;
     s.cinfo.err = &s.err.pub;
     s.progress.progress_monitor = jpegProgress;
     if (!jpegReadHeader(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
-    if (s.cmyk) failCodec(name(), "CMYK JPEG images are not supported");
     ImageMetadata& found = info_.metadata;
+    if (s.cmyk) found.colour = s.cinfo.saw_Adobe_marker ? ColourModel::cmykInverted : ColourModel::cmyk;
     if (s.icc != nullptr) {
         const auto* p = reinterpret_cast<const std::byte*>(s.icc);
         found.iccProfile.assign(p, p + s.iccSize);
@@ -389,10 +459,12 @@ JpegReader::JpegReader(std::unique_ptr<ByteSource> source, const ImageReadOption
         found.exif.assign(p + sizeof kExifHeader, p + m->data_length);
         break;
     }
+    reportDroppedSegments();
     checkPixelLimit(name(), s.width, s.height, options, source_->size());
     // A progressive file is read whole here (its coefficients, 2 bytes a
     // sample), a sequential one only as far as its first rows.
     if (!jpegStart(&s)) failCodec(name(), std::string("invalid JPEG data: ") + s.err.message);
+    reportDamage(false);
     info_.format = ImageFormat::jpeg;
     info_.page = {s.width, s.height, static_cast<std::uint32_t>(s.components), SampleType::uint8};
     // One row of MCUs is what the decoder works on at once.
@@ -413,8 +485,11 @@ void JpegReader::readRows(unsigned char* band, std::uint32_t rows) {
     if (!jpegReadBand(&s))
         failCodec(name(), "invalid JPEG data at row " + std::to_string(s.cinfo.output_scanline + 1) + ": " +
                               s.err.message);
-    if (s.cinfo.output_scanline == s.height && !jpegFinish(&s))
-        failCodec(name(), std::string("invalid JPEG data after the last row: ") + s.err.message);
+    reportDamage(false);
+    if (s.cinfo.output_scanline == s.height) {
+        if (!jpegFinish(&s)) failCodec(name(), std::string("invalid JPEG data after the last row: ") + s.err.message);
+        reportDamage(true);
+    }
 }
 
 class JpegWriter final : public ImageWriter {
@@ -428,6 +503,7 @@ private:
     std::unique_ptr<JpegWriteState, JpegWriteRelease> s_;
     std::string name_;
     PageLayout in_;
+    bool invert_ = false;             // CMYK into Adobe's inverted convention
     std::vector<unsigned char> row_;  // one converted row
 };
 
@@ -441,8 +517,14 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
                             ", larger than JPEG allows (" + std::to_string(JPEG_MAX_DIMENSION) + " a side)");
     if (options.jpegQuality < 1 || options.jpegQuality > 100)
         failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(options.jpegQuality));
-    const bool hasAlpha = in_.channels == 2 || in_.channels == 4;
-    const std::uint32_t components = in_.channels <= 2 ? 1 : 3;
+    const bool cmyk = isCmyk(out.metadata.colour);
+    if (cmyk && in_.channels != 4)
+        failCodec(name, "a CMYK image has four channels, not " + std::to_string(in_.channels));
+    const bool hasAlpha = !cmyk && (in_.channels == 2 || in_.channels == 4);
+    const std::uint32_t components = cmyk ? 4 : in_.channels <= 2 ? 1 : 3;
+    // Samples with no ink at 0 (as TIFF stores CMYK) are inverted into
+    // Adobe's convention, which the marker written declares.
+    invert_ = out.metadata.colour == ColourModel::cmyk;
     if (options.warning) {
         if (in_.type == SampleType::uint16)
             options.warning(std::string(name) + ": 16-bit samples reduced to 8 bits for JPEG");
@@ -455,6 +537,7 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     s.width = in_.width;
     s.height = in_.height;
     s.components = static_cast<int>(components);
+    s.cmyk = cmyk;
     s.quality = options.jpegQuality;
     const ImageMetadata& metadata = out.metadata;
     std::vector<unsigned char> exifSegment;
@@ -483,7 +566,7 @@ JpegWriter::JpegWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     if (!jpegWriteStart(&s)) failCodec(name, std::string("JPEG encoding failed: ") + s.err.message);
     s.exifSegment = nullptr;
     s.icc = nullptr;
-    if (in_.type != SampleType::uint8 || hasAlpha) row_.resize(std::size_t{in_.width} * components);
+    if (in_.type != SampleType::uint8 || hasAlpha || invert_) row_.resize(std::size_t{in_.width} * components);
 }
 
 void JpegWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
@@ -522,6 +605,7 @@ void JpegWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
                     // Nearest 8-bit value of v/257; (v + 128)/257 never ties.
                     row_[std::size_t{x} * components + c] = static_cast<unsigned char>((unsigned{v} + 128) / 257);
                 }
+                if (invert_) row_[std::size_t{x} * components + c] ^= 0xff;
             }
         if (!jpegWriteBand(&s)) failCodec(name_, std::string("JPEG encoding failed: ") + s.err.message);
     }

@@ -1,9 +1,10 @@
 // JPEG files through libjpeg.
 //
 // Reading gives gray (C = 1) or RGB (C = 3) at 8 bits; CMYK and YCCK files
-// are refused. Data corruption that the decoder would paper over (a
-// truncated file, bad entropy codes, a broken scan) is an error, not a
-// warning.
+// are refused. Damage the decoder steps over (stray bytes before a marker,
+// bad entropy codes in a scan) is read past with a warning through
+// options.warning (the first, then how many more), or refused when
+// options.strict; data that ends before the image does is always an error.
 // Writing stores 8-bit gray or RGB; a 16-bit image is reduced to 8 bits by
 // rounding v/257 to nearest, and an alpha channel is dropped (not composited
 // onto a background), each reported once through the warning hook.
@@ -12,7 +13,9 @@
 // their sequence order, and the EXIF block of the first APP1 "Exif" segment
 // (without its "Exif\0\0"). Written back as one APP1 segment right after
 // the start of the file, in place of the JFIF segment as EXIF readers expect,
-// and as many APP2 segments as the profile needs. An EXIF block beyond one
+// and as many APP2 segments as the profile needs. APP2 profile segments
+// that do not join (missing or repeated sequence numbers) and EXIF segments
+// beyond the first are left out with a warning when read. An EXIF block beyond one
 // segment's 65527 bytes, or a profile beyond 255 segments, is left out with
 // a warning.
 //

@@ -2,8 +2,10 @@
 
 #include "imagefile/byte_outputs.hpp"
 #include "imagefile/codec_support.hpp"
+#include "imagefile/exif_orientation.hpp"
 #include "imagefile/format_registry.hpp"
 #include "imagefile/whole_image.hpp"
+#include "imagefile/xmp_orientation.hpp"
 
 #include <png.h>
 #include <zlib.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 // The codec library reports fatal errors through a callback that must not
@@ -34,6 +37,8 @@ struct PngState {
     png_infop info = nullptr;
     char message[256] = {};
     char warning[256] = {};  // the last warning libpng gave
+    char iccWarning[160] = {};  // why libpng left an iCCP chunk out
+    char exifWarning[160] = {};  // why libpng left an eXIf chunk out
     // reading
     ByteSource* input = nullptr;
     // writing
@@ -68,6 +73,12 @@ void pngOnError(png_structp png, png_const_charp msg) {
 void pngOnWarning(png_structp png, png_const_charp msg) {
     auto* state = static_cast<PngState*>(png_get_error_ptr(png));
     std::snprintf(state->warning, sizeof state->warning, "%s", msg != nullptr ? msg : "warning");
+    // Chunk warnings start with the chunk's name; a profile or EXIF chunk
+    // libpng refuses is dropped, and the reader says so.
+    if (msg != nullptr && std::strncmp(msg, "iCCP", 4) == 0)
+        std::snprintf(state->iccWarning, sizeof state->iccWarning, "%s", msg);
+    if (msg != nullptr && std::strncmp(msg, "eXIf", 4) == 0)
+        std::snprintf(state->exifWarning, sizeof state->exifWarning, "%s", msg);
 }
 
 void pngReadData(png_structp png, png_bytep out, std::size_t length) {
@@ -269,6 +280,7 @@ public:
 
 private:
     const std::string& name() const { return source_->name(); }
+    void readTextMetadata(const ImageReadOptions& options);
     [[noreturn]] void failAtRow(std::uint32_t row) {
         failCodec(name(), "invalid PNG data at row " + std::to_string(row + 1) + ": " + s_.message);
     }
@@ -334,6 +346,45 @@ PngReader::PngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions&
     } else {
         info_.metadata.exif = exifAfterImageData(*source_);
     }
+    readTextMetadata(options);
+    if (info_.metadata.iccProfile.empty() && s_.iccWarning[0] != '\0')
+        warnReading(options, name(), std::string("its ICC profile was left out (") + s_.iccWarning + ")");
+    if (info_.metadata.exif.empty() && s_.exifWarning[0] != '\0')
+        warnReading(options, name(), std::string("its EXIF block was left out (") + s_.exifWarning + ")");
+}
+
+// Metadata some writers keep in text chunks before the image data: an XMP
+// packet (iTXt "XML:com.adobe.xmp") and the EXIF block as a hex dump
+// ("Raw profile type exif", from converters that predate the eXIf chunk).
+// The hex dump stands in for a missing eXIf chunk; the XMP orientation is
+// taken only when the EXIF has no orientation tag.
+void PngReader::readTextMetadata(const ImageReadOptions& options) {
+    png_textp texts = nullptr;
+    int count = 0;
+    if (png_get_text(s_.png, s_.info, &texts, &count) <= 0 || texts == nullptr) return;
+    std::optional<int> xmp;
+    for (int i = 0; i < count; ++i) {
+        const png_text& text = texts[i];
+        if (text.key == nullptr || text.text == nullptr) continue;
+        const std::string_view key = text.key;
+        const std::string_view value(text.text, text.compression >= PNG_ITXT_COMPRESSION_NONE ? text.itxt_length
+                                                                                                : text.text_length);
+        if (key == "XML:com.adobe.xmp") {
+            if (!xmp) xmp = xmpOrientation(std::as_bytes(std::span(value.data(), value.size())));
+        } else if (key == "Raw profile type exif" || key == "Raw profile type APP1") {
+            std::optional<std::vector<std::byte>> block = exifFromRawProfileText(value);
+            if (!block) {
+                warnReading(options, name(), "its '" + std::string(key) +
+                                                 "' text chunk is not a readable EXIF block and was left out");
+            } else if (info_.metadata.exif.empty()) {
+                info_.metadata.exif = std::move(*block);
+            } else if (*block != info_.metadata.exif) {
+                warnReading(options, name(), "its '" + std::string(key) +
+                                                 "' text chunk was left out: the eXIf chunk's EXIF block is kept");
+            }
+        }
+    }
+    if (xmp && !exifOrientationTag(info_.metadata.exif)) info_.metadata.orientation = validOrientation(*xmp);
 }
 
 void PngReader::readRows(unsigned char* band, std::uint32_t rows) {

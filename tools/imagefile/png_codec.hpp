@@ -39,8 +39,13 @@ namespace axiswarp::tools {
 bool looksLikePng(std::span<const std::byte> bytes) noexcept;
 
 // An EXIF block after the image data is looked up before the first row, so
-// the metadata of info() is whole from the start. Its orientation stays 1
-// (the registry reads it from the EXIF).
+// the metadata of info() is whole from the start. A file without an eXIf
+// chunk takes the EXIF block of a "Raw profile type exif" text chunk. The
+// orientation is left for the registry to read from the EXIF, unless the
+// EXIF has no orientation tag: then an XMP packet's (iTXt
+// "XML:com.adobe.xmp") is taken, an invalid value as 1. An iCCP or eXIf
+// chunk libpng refuses (an unknown compression method) is dropped with a
+// warning through options.warning.
 std::unique_ptr<ImageReader> openPngReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
 // 8- or 16-bit samples, 1 to 4 channels, one page.
 std::unique_ptr<ImageWriter> openPngWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,

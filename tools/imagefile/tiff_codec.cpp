@@ -166,15 +166,23 @@ int mapNothing(thandle_t, void**, toff_t*) { return 0; }
 // The most a strip or tile can expand when decoded, for a compression read:
 // deflate at most 1032-fold; LZW's codes of 9 to 12 bits stand for strings
 // that grow by one byte per code, about 1400-fold at best (2048 leaves a
-// margin); PackBits turns 2 bytes into 128. A strip that would need more is
-// not what its header says.
-std::uint64_t maxExpansion(std::uint16_t compression) {
+// margin); PackBits turns 2 bytes into 128. Huffman-coded JPEG reaches about
+// 256 gray or 513 RGB bytes per byte on flat images (codec_options.hpp);
+// 1024 leaves a margin, also for the upsampling of subsampled chroma. A
+// CCITT fax row takes at least one bit (G4's "same as the row above"), so a
+// byte decodes to at most 8 rows, given as `rowBytes`. A strip that would
+// need more is not what its header says.
+std::uint64_t maxExpansion(std::uint16_t compression, std::uint64_t rowBytes) {
     switch (compression) {
         case COMPRESSION_NONE: return 1;
         case COMPRESSION_PACKBITS: return 64;
         case COMPRESSION_ADOBE_DEFLATE:
         case COMPRESSION_DEFLATE: return 1032;
         case COMPRESSION_LZW: return 2048;
+        case COMPRESSION_JPEG: return 1024;
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4: return std::max<std::uint64_t>(8 * rowBytes, 1);
         default: return 0;
     }
 }
@@ -184,7 +192,7 @@ std::string compressionName(std::uint16_t compression) {
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTFAX3:
         case COMPRESSION_CCITTFAX4: return "CCITT fax compression";
-        case COMPRESSION_OJPEG:
+        case COMPRESSION_OJPEG: return "old-style JPEG compression (compression 6)";
         case COMPRESSION_JPEG: return "JPEG compression";
         case COMPRESSION_JBIG: return "JBIG compression";
         case COMPRESSION_LZMA: return "LZMA compression";
@@ -194,12 +202,29 @@ std::string compressionName(std::uint16_t compression) {
     }
 }
 
+// How stored samples become the page's: gray of 1, 2 or 4 bits to 8 bits
+// and 12 bits to 16 (scaled to the same fraction of full scale), palette
+// indices to their colours, white-is-zero gray inverted.
+enum class Conversion { none, lowGray, twelveBits, palette, invert };
+
+// How a palette's 16-bit entries hold its colours (paletteScale below).
+enum class PaletteScale { shifted, unscaled, sixteenBits };
+
 // A page as its directory describes it.
 struct TiffPage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::uint16_t samples = 0;  // samples per pixel = channels
-    SampleType type = SampleType::uint8;
+    std::uint16_t samples = 0;   // samples per pixel as stored
+    std::uint16_t channels = 0;  // of the page read (3 for a palette)
+    SampleType type = SampleType::uint8;  // of the page read
+    std::uint16_t storedBits = 8;
+    Conversion conversion = Conversion::none;
+    bool minIsWhite = false;
+    bool jpegRgb = false;  // JPEG-coded YCbCr, converted to RGB by libjpeg
+    bool cmyk = false;     // four channels of ink, 0 for none
+    std::vector<std::uint16_t> colormap;  // palette: red, green, blue tables of 2^bits entries
+    PaletteScale paletteScale = PaletteScale::sixteenBits;
+    tdir_t directory = 0;  // of the page in the file's chain
     std::uint16_t compression = COMPRESSION_NONE;
     bool separate = false;      // PLANARCONFIG_SEPARATE
     bool tiled = false;
@@ -211,7 +236,7 @@ struct TiffPage {
 
 std::string describe(const TiffPage& p) {
     return std::to_string(p.width) + "x" + std::to_string(p.height) + " with " +
-           std::to_string(p.samples) + (p.samples == 1 ? " channel" : " channels") + " of " +
+           std::to_string(p.channels) + (p.channels == 1 ? " channel" : " channels") + " of " +
            std::string(sampleTypeName(p.type));
 }
 
@@ -240,6 +265,26 @@ SampleType sampleTypeFrom(std::string_view where, std::uint16_t format, std::uin
     failCodec(where, "sample format " + std::to_string(format) + " is not supported");
 }
 
+// libtiff converts JPEG-coded YCbCr to RGB through libjpeg when asked,
+// after every change of directory; the sizes it reports follow.
+void prepareDirectory(TIFF* tif, const TiffPage& p) {
+    if (p.jpegRgb) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+}
+
+// How a palette's 16-bit entries hold its colours. Writers of 8-bit
+// colours scale them by 257 (full scale to full scale) or by 256 (a shift),
+// and some old ones store the 8-bit values unscaled, as libtiff's own tools
+// recognise by every entry being below 256. Those give 8-bit colours
+// exactly; any other palette has 16-bit colours.
+PaletteScale paletteScale(const std::vector<std::uint16_t>& colormap) {
+    auto all = [&](auto test) { return std::all_of(colormap.begin(), colormap.end(), test); };
+    if (all([](std::uint16_t v) { return v < 256; })) return PaletteScale::unscaled;
+    // v >> 8 recovers the 8-bit value of either scaling: (a * 257) >> 8 = a.
+    if (all([](std::uint16_t v) { return v % 257 == 0; }) || all([](std::uint16_t v) { return v % 256 == 0; }))
+        return PaletteScale::shifted;
+    return PaletteScale::sixteenBits;
+}
+
 // The current directory's layout, refused when the tool cannot hold it.
 TiffPage readLayout(TIFF* tif, std::string_view where) {
     TiffPage p;
@@ -253,26 +298,72 @@ TiffPage readLayout(TIFF* tif, std::string_view where) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &p.compression);
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = p.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    p.storedBits = bits;
 
-    p.type = sampleTypeFrom(where, format, bits);
-    if (maxExpansion(p.compression) == 0) failCodec(where, compressionName(p.compression) + " is not supported");
+    if (maxExpansion(p.compression, 1) == 0) failCodec(where, compressionName(p.compression) + " is not supported");
+    const bool ccitt = p.compression == COMPRESSION_CCITTRLE || p.compression == COMPRESSION_CCITTFAX3 ||
+                       p.compression == COMPRESSION_CCITTFAX4;
+    if (ccitt && (bits != 1 || p.samples != 1)) failCodec(where, "CCITT fax compression of other than bilevel pages");
+    std::uint16_t colours = 1;
     switch (photometric) {
         case PHOTOMETRIC_MINISBLACK: break;
-        case PHOTOMETRIC_RGB: break;
-        case PHOTOMETRIC_MINISWHITE:
-            failCodec(where, "gray stored as white-is-zero (MinIsWhite) is not supported");
-        case PHOTOMETRIC_PALETTE: failCodec(where, "palette colour is not supported");
-        case PHOTOMETRIC_SEPARATED: failCodec(where, "CMYK (separated) colour is not supported");
-        case PHOTOMETRIC_YCBCR: failCodec(where, "YCbCr colour is not supported");
+        case PHOTOMETRIC_MINISWHITE: p.minIsWhite = true; break;
+        case PHOTOMETRIC_RGB: colours = 3; break;
+        case PHOTOMETRIC_PALETTE: break;
+        case PHOTOMETRIC_YCBCR:
+            if (p.compression != COMPRESSION_JPEG)
+                failCodec(where, "YCbCr colour is not supported other than JPEG-compressed");
+            p.jpegRgb = true;
+            colours = 3;
+            break;
+        case PHOTOMETRIC_SEPARATED: {
+            std::uint16_t inks = INKSET_CMYK;
+            TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+            if (inks != INKSET_CMYK || p.samples != 4)
+                failCodec(where, "separated colour other than CMYK of four channels is not supported");
+            p.cmyk = true;
+            colours = 4;
+            break;
+        }
         case PHOTOMETRIC_CIELAB:
         case PHOTOMETRIC_ICCLAB:
         case PHOTOMETRIC_ITULAB: failCodec(where, "Lab colour is not supported");
         default: failCodec(where, "photometric interpretation " + std::to_string(photometric) + " is not supported");
     }
-    const std::uint16_t colours = photometric == PHOTOMETRIC_RGB ? 3 : 1;
     if (p.samples < colours || p.samples > colours + 1)
         failCodec(where, std::to_string(p.samples) + " samples per pixel are not supported for " +
                              (colours == 3 ? "RGB (3, or 4 with alpha, are)" : "gray (1, or 2 with alpha, are)"));
+    p.channels = p.samples;
+    const bool unsignedInts = format == SAMPLEFORMAT_UINT;
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        if (p.samples != 1) failCodec(where, "palette colour with an extra sample is not supported");
+        if (!unsignedInts || (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16))
+            failCodec(where, "palette indices of " + std::to_string(bits) + " bits are not supported (1 to 16 are)");
+        std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue)
+            failCodec(where, "is a palette image without a colour map");
+        const std::size_t entries = std::size_t{1} << bits;
+        p.colormap.reserve(3 * entries);
+        for (const std::uint16_t* table : {red, green, blue}) p.colormap.insert(p.colormap.end(), table, table + entries);
+        p.conversion = Conversion::palette;
+        p.channels = 3;
+        p.paletteScale = paletteScale(p.colormap);
+        p.type = p.paletteScale == PaletteScale::sixteenBits ? SampleType::uint16 : SampleType::uint8;
+    } else if (unsignedInts && (bits == 1 || bits == 2 || bits == 4)) {
+        if (p.samples != 1)
+            failCodec(where, "samples of " + std::to_string(bits) + " bits are supported for gray alone");
+        p.conversion = Conversion::lowGray;
+        p.type = SampleType::uint8;
+    } else if (unsignedInts && bits == 12) {
+        p.conversion = Conversion::twelveBits;
+        p.type = SampleType::uint16;
+    } else {
+        p.type = sampleTypeFrom(where, format, bits);
+        if (p.minIsWhite) {
+            if (!unsignedInts) failCodec(where, "white-is-zero gray of other than unsigned integers is not supported");
+            p.conversion = Conversion::invert;
+        }
+    }
     if (p.samples > colours) {
         std::uint16_t count = 0;
         std::uint16_t* kinds = nullptr;
@@ -283,6 +374,10 @@ TiffPage readLayout(TIFF* tif, std::string_view where) {
         failCodec(where, "planar configuration " + std::to_string(planar) + " is not supported");
     p.separate = planar == PLANARCONFIG_SEPARATE && p.samples > 1;
     p.tiled = TIFFIsTiled(tif) != 0;
+    if (bits % 8 != 0 && (p.tiled || p.separate))
+        failCodec(where, "samples of " + std::to_string(bits) + " bits are supported in strips of interleaved "
+                                                                "samples, not in " +
+                             (p.tiled ? "tiles" : "separate planes"));
     if (p.tiled) {
         TIFFGetField(tif, TIFFTAG_TILEWIDTH, &p.tileWidth);
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &p.tileLength);
@@ -295,19 +390,28 @@ TiffPage readLayout(TIFF* tif, std::string_view where) {
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
         p.orientation = orientation;
+    prepareDirectory(tif, p);
     return p;
 }
 
-std::uint64_t bytesPerSample(const TiffPage& p) { return static_cast<std::uint64_t>(bitsOf(p.type) / 8); }
+// One row of a strip or tile as decoded: `pixels` pixels of `samples`
+// samples each, rows padded to whole bytes.
+std::uint64_t storedRowBytes(const TiffPage& p, std::uint64_t pixels, std::uint32_t samples) {
+    const std::uint16_t bits = p.jpegRgb ? 8 : p.storedBits;
+    return (pixels * samples * bits + 7) / 8;
+}
+
+// Of a stored sample, for the pages stored in whole bytes.
+std::uint64_t bytesPerSample(const TiffPage& p) { return p.jpegRgb ? 1 : p.storedBits / 8u; }
 
 // The bytes one decoded strip or tile holds.
 std::uint64_t decodedBytes(const TiffPage& p, std::uint32_t strile) {
-    const std::uint64_t perPixel = bytesPerSample(p) * (p.separate ? 1 : p.samples);
-    if (p.tiled) return std::uint64_t{p.tileWidth} * p.tileLength * perPixel;
+    const std::uint32_t samples = p.separate ? 1 : p.samples;
+    if (p.tiled) return storedRowBytes(p, p.tileWidth, samples) * p.tileLength;
     const std::uint32_t strips = (p.height + p.tileLength - 1) / p.tileLength;
     const std::uint32_t inPlane = strile % strips;
     const std::uint32_t rows = std::min(p.tileLength, p.height - inPlane * p.tileLength);
-    return std::uint64_t{p.width} * rows * perPixel;
+    return storedRowBytes(p, p.width, samples) * rows;
 }
 
 // Every strip or tile of the current directory lies inside the file and is
@@ -325,7 +429,8 @@ void checkStriles(TIFF* tif, const TiffPage& p, std::string_view where, std::uin
     if (count < expected)
         failCodec(where, "the file lists " + std::to_string(count) + " " + kind + "s where the image needs " +
                              std::to_string(expected));
-    const std::uint64_t expansion = maxExpansion(p.compression);
+    const std::uint64_t expansion =
+        maxExpansion(p.compression, storedRowBytes(p, p.tiled ? p.tileWidth : p.width, p.separate ? 1 : p.samples));
     for (std::uint32_t s = 0; s < expected; ++s) {
         int error = 0;
         const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif, s, &error);
@@ -355,24 +460,43 @@ void checkStriles(TIFF* tif, const TiffPage& p, std::string_view where, std::uin
 // cannot be a file's real content.
 constexpr std::uint64_t kMinPageBytes = 2 + 5 * 12 + 4 + 1;
 
+// Whether the current directory is a reduced-resolution copy of another
+// page (an overview of a pyramid), not a page of its own.
+bool isOverview(TIFF* tif) {
+    std::uint32_t kind = 0;
+    return TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE) != 0;
+}
+
 // Walks every directory, checking each page before any is decoded.
-std::vector<TiffPage> readLayouts(TIFF* tif, Diagnostics& d, std::string_view name,
-                                    std::uint64_t fileSize, const ImageReadOptions& options) {
+// Overviews are left out, counted in `overviews` (those in SubIFDs, which
+// the chain of pages never visits, too).
+std::vector<TiffPage> readLayouts(TIFF* tif, Diagnostics& d, std::string_view name, std::uint64_t fileSize,
+                                  const ImageReadOptions& options, std::uint64_t& overviews) {
     std::vector<TiffPage> pages;
     std::uint64_t dataBytes = 0;
-    for (tdir_t page = 0;; ++page) {
+    for (tdir_t dir = 0;; ++dir) {
+        const auto page = static_cast<tdir_t>(pages.size());
         const std::string where = page == 0 ? std::string(name) : pageName(name, page);
-        if (page >= options.maxPages)
+        if (dir >= options.maxPages)
             failCodec(name, "has more than " + std::to_string(options.maxPages) + " pages, the limit");
-        if (page > 0 && (std::uint64_t{page} + 1) * kMinPageBytes > fileSize)
-            failCodec(name, "its chain of directories goes on past page " + std::to_string(page) +
+        if (dir > 0 && (std::uint64_t{dir} + 1) * kMinPageBytes > fileSize)
+            failCodec(name, "its chain of directories goes on past page " + std::to_string(dir) +
                                 ", more pages than a file of " + std::to_string(fileSize) +
                                 " bytes can hold (it is damaged)");
-        if (page > 0) {
+        if (dir > 0) {
             d.clear();
             if (!TIFFReadDirectory(tif)) failCodec(where, "invalid TIFF data: " + d.text());
         }
+        std::uint16_t subIfds = 0;
+        void* subIfdOffsets = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_SUBIFD, &subIfds, &subIfdOffsets)) overviews += subIfds;
+        if (isOverview(tif)) {
+            ++overviews;
+            if (TIFFLastDirectory(tif)) break;
+            continue;
+        }
         TiffPage p = readLayout(tif, where);
+        p.directory = dir;
         checkPixelLimit(where, p.width, p.height, options, fileSize);
         // A tile is decoded whole into a buffer of its own; real tiles are at
         // most the image rounded up to a multiple of 16.
@@ -381,16 +505,94 @@ std::vector<TiffPage> readLayouts(TIFF* tif, Diagnostics& d, std::string_view na
                                  " are larger than the pixel limit of " + std::to_string(options.maxPixels));
         if (page > 0) {
             const TiffPage& first = pages.front();
-            if (p.width != first.width || p.height != first.height || p.samples != first.samples ||
+            if (p.width != first.width || p.height != first.height || p.channels != first.channels ||
                 p.type != first.type)
                 failCodec(name, "page " + std::to_string(page + 1) + " is " + describe(p) + ", page 1 is " +
                                     describe(first) + "; the pages of a stack must agree");
         }
         checkStriles(tif, p, where, fileSize, dataBytes);
-        pages.push_back(p);
+        pages.push_back(std::move(p));
         if (TIFFLastDirectory(tif)) break;
     }
+    if (pages.empty()) failCodec(name, "holds reduced-resolution overviews only, no full-resolution page");
     return pages;
+}
+
+// Stored rows into the page's samples (Conversion). `count` pixels of `p`;
+// `from` holds them as decoded, `to` receives p.channels samples of p.type
+// each.
+void convertRow(const TiffPage& p, const unsigned char* from, unsigned char* to, std::uint32_t count) {
+    const std::uint16_t bits = p.storedBits;
+    // The i-th sample of a row packed at `bits` bits, most significant first.
+    auto packed = [&](std::size_t i) -> unsigned {
+        const std::size_t bit = i * bits;
+        return (from[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+    };
+    switch (p.conversion) {
+        case Conversion::none:
+            std::memcpy(to, from, std::size_t{count} * p.channels * (bitsOf(p.type) / 8));
+            return;
+        case Conversion::lowGray: {
+            // 1, 2 and 4 bits: v * 255 / (2^bits - 1) is exact (255, 85, 17),
+            // and equals the bit replication PNG's low depths get.
+            const unsigned scale = 255 / ((1u << bits) - 1);
+            for (std::uint32_t x = 0; x < count; ++x) {
+                const auto v = static_cast<unsigned char>(packed(x) * scale);
+                to[x] = p.minIsWhite ? static_cast<unsigned char>(255 - v) : v;
+            }
+            return;
+        }
+        case Conversion::twelveBits: {
+            // The nearest 16-bit value to the same fraction of full scale,
+            // round(v * 65535 / 4095): the rule that gives the low depths'
+            // exact multiples. Bit replication ((v << 4) | (v >> 8)) would
+            // be up to one step off it for some values.
+            auto* out = reinterpret_cast<std::uint16_t*>(to);
+            const std::size_t samples = std::size_t{count} * p.samples;
+            for (std::size_t i = 0; i < samples; ++i) {
+                const std::size_t bit = i * 12;
+                const unsigned hi = from[bit / 8], lo = from[bit / 8 + 1];
+                const unsigned v = bit % 8 == 0 ? (hi << 4) | (lo >> 4) : ((hi & 0x0f) << 8) | lo;
+                const auto scaled = static_cast<std::uint16_t>((v * 65535u + 2047u) / 4095u);
+                out[i] = p.minIsWhite && i % p.samples == 0 ? static_cast<std::uint16_t>(65535 - scaled) : scaled;
+            }
+            return;
+        }
+        case Conversion::palette: {
+            const std::size_t entries = std::size_t{1} << bits;
+            const bool eight = p.type == SampleType::uint8;
+            const unsigned shift = p.paletteScale == PaletteScale::shifted ? 8 : 0;
+            auto* out16 = reinterpret_cast<std::uint16_t*>(to);
+            for (std::uint32_t x = 0; x < count; ++x) {
+                std::size_t index;
+                if (bits == 16) {
+                    std::uint16_t v;
+                    std::memcpy(&v, from + 2 * std::size_t{x}, 2);
+                    index = v;
+                } else {
+                    index = bits == 8 ? from[x] : packed(x);
+                }
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const std::uint16_t v = p.colormap[c * entries + index];
+                    if (eight) to[std::size_t{x} * 3 + c] = static_cast<unsigned char>(v >> shift);
+                    else out16[std::size_t{x} * 3 + c] = v;
+                }
+            }
+            return;
+        }
+        case Conversion::invert:
+            // White-is-zero gray; an alpha channel after it stays as stored.
+            withSampleType(p.type, [&](auto zero) {
+                using T = decltype(zero);
+                if constexpr (std::is_integral_v<T> && std::is_unsigned_v<T>) {
+                    const std::size_t step = p.channels;
+                    std::memcpy(to, from, std::size_t{count} * step * sizeof(T));
+                    auto* out = reinterpret_cast<T*>(to);
+                    for (std::size_t x = 0; x < count; ++x) out[x * step] = static_cast<T>(~out[x * step]);
+                }
+            });
+            return;
+    }
 }
 
 // Un-premultiplies colour by alpha (the last channel) in interleaved rows,
@@ -419,6 +621,11 @@ std::optional<TiffCompression> fileCompression(std::uint16_t compression) {
         case COMPRESSION_LZW: return TiffCompression::lzw;
         case COMPRESSION_ADOBE_DEFLATE:
         case COMPRESSION_DEFLATE: return TiffCompression::deflate;
+        case COMPRESSION_JPEG: return TiffCompression::jpeg;
+        // Fax pages become 8-bit gray, which deflate keeps small.
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4: return TiffCompression::deflate;
         default: return TiffCompression::none;  // PackBits too: read, written plain
     }
 }
@@ -434,6 +641,7 @@ std::uint16_t compressionTag(TiffCompression c) {
     switch (c) {
         case TiffCompression::lzw: return COMPRESSION_LZW;
         case TiffCompression::deflate: return COMPRESSION_ADOBE_DEFLATE;
+        case TiffCompression::jpeg: return COMPRESSION_JPEG;
         case TiffCompression::none: break;
     }
     return COMPRESSION_NONE;
@@ -495,7 +703,9 @@ private:
     // strip (which can be the whole page) before its first row.
     bool blocks_ = false;
     bool plain_ = false;
+    std::size_t blockRowBytes_ = 0;     // a row of block_, as stored
     std::vector<std::uint64_t> block_;  // aligned for any sample type
+    std::vector<std::uint64_t> stored_;  // one row as stored, when it is converted
     std::uint32_t blockNumber_ = 0xffffffffu;
     std::vector<unsigned char> chunk_;  // one decoded tile or strip
 };
@@ -515,18 +725,25 @@ TiffReader::TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOption
     tif_.reset(TIFFClientOpenExt(name().c_str(), "rc", source_.get(), inputRead, refuseWrite, inputSeek,
                                  closeNothing, inputSize, inputMap, unmapNothing, openOptions_.get()));
     if (!tif_) failCodec(name(), "invalid TIFF data: " + d_.text());
-    layouts_ = readLayouts(tif_.get(), d_, name(), fileSize, options);
+    std::uint64_t overviews = 0;
+    layouts_ = readLayouts(tif_.get(), d_, name(), fileSize, options, overviews);
+    if (overviews > 0)
+        warnReading(options, name(), std::to_string(overviews) + " reduced-resolution overview" +
+                                         (overviews > 1 ? "s were" : " was") +
+                                         " left out; the full-resolution page" +
+                                         (layouts_.size() > 1 ? "s are" : " is") + " read");
     const TiffPage& first = layouts_.front();
     info_.format = ImageFormat::tiff;
-    info_.page = {first.width, first.height, first.samples, first.type};
+    info_.page = {first.width, first.height, first.channels, first.type};
     info_.pages = static_cast<std::uint32_t>(layouts_.size());
     info_.compression = fileCompression(first.compression);
     info_.metadata.orientation = first.orientation;
+    if (first.cmyk) info_.metadata.colour = ColourModel::cmyk;
     // A strip or a row of tiles; strips of contiguous samples come row by
     // row, so a tall strip need not be asked for whole.
     info_.bandRows = std::min({first.tileLength, first.height, first.tiled || first.separate ? first.height : 64u});
     d_.clear();
-    if (!TIFFSetDirectory(tif_.get(), 0)) failCodec(name(), "invalid TIFF data: " + d_.text());
+    if (!TIFFSetDirectory(tif_.get(), first.directory)) failCodec(name(), "invalid TIFF data: " + d_.text());
     std::uint32_t iccBytes = 0;
     void* icc = nullptr;
     if (TIFFGetField(tif_.get(), TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc != nullptr && iccBytes > 0) {
@@ -538,20 +755,32 @@ TiffReader::TiffReader(std::unique_ptr<ByteSource> source, const ImageReadOption
 
 void TiffReader::startPage() {
     const TiffPage& p = layouts_[page_];
+    prepareDirectory(tif_.get(), p);
     row_ = 0;
     blockNumber_ = 0xffffffffu;
     blocks_ = p.tiled || p.separate;
-    plain_ = !blocks_ && p.compression == COMPRESSION_NONE;
+    plain_ = !blocks_ && p.compression == COMPRESSION_NONE && p.conversion == Conversion::none;
+    stored_ = {};
     if (!blocks_) {
         block_ = {};
         chunk_ = {};
+        // libtiff decodes rows of the size it computes; a codec whose rows
+        // differ from what the layout says (an odd JPEG colour setup) is
+        // refused rather than read past its rows' ends.
+        const std::uint64_t rowBytes = storedRowBytes(p, p.width, p.samples);
+        if (!plain_ && static_cast<std::uint64_t>(TIFFScanlineSize64(tif_.get())) != rowBytes)
+            failCodec(where(), "invalid TIFF data: its rows decode to " +
+                                   std::to_string(TIFFScanlineSize64(tif_.get())) + " bytes where " +
+                                   std::to_string(rowBytes) + " were expected");
+        if (p.conversion != Conversion::none) stored_.resize((bufferBytes(where(), rowBytes, 1) + 8) / 8);
         return;
     }
     const tmsize_t chunkBytes = p.tiled ? TIFFTileSize(tif_.get()) : TIFFStripSize(tif_.get());
     if (chunkBytes <= 0) failCodec(where(), std::string("invalid TIFF data: the ") +
                                                 (p.tiled ? "tile" : "strip") + " size overflows");
     chunk_.resize(static_cast<std::size_t>(chunkBytes));
-    const std::size_t blockBytes = bufferBytes(where(), info_.page.rowBytes(), std::min(p.tileLength, p.height));
+    blockRowBytes_ = static_cast<std::size_t>(storedRowBytes(p, p.width, p.samples));
+    const std::size_t blockBytes = bufferBytes(where(), blockRowBytes_, std::min(p.tileLength, p.height));
     block_.resize((blockBytes + 7) / 8);
 }
 
@@ -560,7 +789,7 @@ void TiffReader::fillBlock(std::uint32_t block) {
     const std::uint32_t first = block * p.tileLength;
     const std::uint32_t count = std::min(p.tileLength, p.height - first);
     const std::size_t sampleBytes = bytesPerSample(p);
-    const std::size_t rowBytes = info_.page.rowBytes();
+    const std::size_t rowBytes = blockRowBytes_;
     const std::uint32_t planes = p.separate ? p.samples : 1;
     const std::uint32_t chunkSamples = p.separate ? 1 : p.samples;  // per pixel
     const std::uint32_t chunkWidth = p.tiled ? p.tileWidth : p.width;
@@ -636,21 +865,25 @@ void TiffReader::readRows(unsigned char* band, std::uint32_t rows) {
             continue;
         }
         if (!blocks_) {
+            const bool converted = p.conversion != Conversion::none;
+            auto* stored = converted ? reinterpret_cast<unsigned char*>(stored_.data()) : to;
             d_.clear();
-            if (TIFFReadScanline(tif_.get(), to, row, 0) < 0)
+            if (TIFFReadScanline(tif_.get(), stored, row, 0) < 0)
                 failCodec(where(), "invalid TIFF data at row " + std::to_string(row + 1) + ": " + d_.text());
+            if (converted) convertRow(p, stored, to, p.width);
             continue;
         }
         const std::uint32_t block = row / p.tileLength;
         if (block != blockNumber_) fillBlock(block);
-        std::memcpy(to, reinterpret_cast<const unsigned char*>(block_.data()) +
-                            std::size_t{row - block * p.tileLength} * rowBytes,
-                    rowBytes);
+        convertRow(p,
+                   reinterpret_cast<const unsigned char*>(block_.data()) +
+                       std::size_t{row - block * p.tileLength} * blockRowBytes_,
+                   to, p.width);
     }
     if (p.associatedAlpha)
         withSampleType(p.type, [&](auto zero) {
             using T = decltype(zero);
-            unassociateAlpha(reinterpret_cast<T*>(band), std::size_t{rows} * p.width, p.samples);
+            unassociateAlpha(reinterpret_cast<T*>(band), std::size_t{rows} * p.width, p.channels);
         });
     row_ += rows;
 }
@@ -661,8 +894,11 @@ void TiffReader::nextPage() {
                                std::to_string(layouts_[page_].height) + " rows");
     if (page_ + 1u >= layouts_.size()) failCodec(name(), "has no page after page " + std::to_string(page_ + 1));
     ++page_;
-    d_.clear();
-    if (!TIFFReadDirectory(tif_.get())) failCodec(where(), "invalid TIFF data: " + d_.text());
+    // On along the chain, past any overviews between the pages.
+    while (TIFFCurrentDirectory(tif_.get()) < layouts_[page_].directory) {
+        d_.clear();
+        if (!TIFFReadDirectory(tif_.get())) failCodec(where(), "invalid TIFF data: " + d_.text());
+    }
     startPage();
 }
 
@@ -683,6 +919,9 @@ private:
     std::string name_;
     StreamInfo out_;
     std::uint16_t compression_ = COMPRESSION_NONE;
+    int jpegQuality_ = 90;
+    bool cmyk_ = false;    // four channels of ink, stored separated
+    bool invert_ = false;  // given in Adobe's inverted convention
     OutputHandle handle_;
     Diagnostics d_;
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions_;
@@ -708,6 +947,31 @@ TiffWriter::TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     if (!out.metadata.exif.empty() && options.warning)
         options.warning(std::string(name) + ": EXIF not written to TIFF (the EXIF data is dropped)");
     compression_ = compressionTag(options.tiffCompression.value_or(out.compression.value_or(TiffCompression::none)));
+    const bool alpha = !isCmyk(out.metadata.colour) && (page.channels == 2 || page.channels == 4);
+    if (compression_ == COMPRESSION_JPEG && (page.type != SampleType::uint8 || alpha)) {
+        const std::string layout = std::to_string(page.channels) + " channels of " +
+                                   std::string(sampleTypeName(page.type));
+        // Asked for: refused. Kept from a JPEG-compressed input whose image
+        // has changed kind: lossless instead, saying so.
+        if (options.tiffCompression)
+            failCodec(name, "JPEG compression in TIFF holds 8-bit gray or RGB without alpha, and the image has " +
+                                layout + "; choose another compression");
+        if (options.warning)
+            options.warning(std::string(name) + ": written with Deflate compression instead of the input's JPEG, "
+                                                "which cannot hold " + layout);
+        compression_ = COMPRESSION_ADOBE_DEFLATE;
+    }
+    jpegQuality_ = options.jpegQuality;
+    cmyk_ = isCmyk(out.metadata.colour);
+    if (cmyk_ && page.channels != 4)
+        failCodec(name, "a CMYK image has four channels, not " + std::to_string(page.channels));
+    // Adobe's inverted samples (from a JPEG) are turned back: TIFF stores
+    // 0 for no ink.
+    invert_ = out.metadata.colour == ColourModel::cmykInverted;
+    if (invert_ && isSigned(page.type))
+        failCodec(name, "inverted CMYK samples of " + std::string(sampleTypeName(page.type)) + " cannot be written");
+    if (compression_ == COMPRESSION_JPEG && (jpegQuality_ < 1 || jpegQuality_ > 100))
+        failCodec(name, "the JPEG quality must be 1 to 100, not " + std::to_string(jpegQuality_));
     const std::uint64_t dataBytes = std::uint64_t{out.pages} * page.height * page.rowBytes();
     handle_.output = &output;
     openOptions_ = openOptions(d_, 0);  // 0: no cap on what libtiff allocates for writing
@@ -720,6 +984,9 @@ TiffWriter::TiffWriter(ByteOutput& output, const StreamInfo& out, std::string_vi
     if (!tif_) failCodec(name, "cannot start the TIFF encoder: " + d_.text());
     const std::uint64_t rowBytes = page.rowBytes();
     stripRows_ = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(kStripBytes / rowBytes, 1, page.height));
+    // JPEG strips hold whole rows of MCUs: 16 rows with chroma halved.
+    if (compression_ == COMPRESSION_JPEG && stripRows_ < page.height)
+        stripRows_ = std::min(page.height, std::max(16u, stripRows_ / 16 * 16));
     buffer_.resize((bufferBytes(name, rowBytes, stripRows_) + 7) / 8);
     startPage();
 }
@@ -735,18 +1002,31 @@ void TiffWriter::startPage() {
               TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, channels) &&
               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits) &&
               TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, sampleFormatOf(page.type)) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
               TIFFSetField(tif, TIFFTAG_COMPRESSION, compression_) &&
               TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, stripRows_);
-    if (channels == 2 || channels == 4) {
+    const bool jpeg = compression_ == COMPRESSION_JPEG;
+    // JPEG-coded colour is stored as YCbCr with halved chroma, as JPEG
+    // files are; libjpeg converts the RGB rows given.
+    const std::uint16_t photometric = cmyk_           ? PHOTOMETRIC_SEPARATED
+                                      : channels >= 3 ? (jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB)
+                                                      : PHOTOMETRIC_MINISBLACK;
+    ok = ok && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    if (cmyk_) ok = ok && TIFFSetField(tif, TIFFTAG_INKSET, INKSET_CMYK);
+    if (jpeg) {
+        ok = ok && TIFFSetField(tif, TIFFTAG_JPEGQUALITY, jpegQuality_);
+        if (photometric == PHOTOMETRIC_YCBCR)
+            ok = ok && TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, std::uint16_t{2}, std::uint16_t{2}) &&
+                 TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (!cmyk_ && (channels == 2 || channels == 4)) {
         const std::uint16_t kinds[1] = {EXTRASAMPLE_UNASSALPHA};
         ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t{1}, kinds);
     }
     // Horizontal differencing makes integer images compress far better; it
     // is left off for floats, where the integer differences of their bit
     // patterns help little and common readers lack the float predictor.
-    if (compression_ != COMPRESSION_NONE && !isFloat(page.type))
+    if (compression_ != COMPRESSION_NONE && !jpeg && !isFloat(page.type))
         ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (metadata.orientation >= 2 && metadata.orientation <= 8)
         ok = ok && TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(metadata.orientation));
@@ -781,7 +1061,17 @@ void TiffWriter::writeRows(const unsigned char* band, std::uint32_t rows) {
     auto* strip = reinterpret_cast<unsigned char*>(buffer_.data());
     while (rows > 0) {
         const std::uint32_t take = std::min(rows, stripRows_ - inStrip_);
-        std::memcpy(strip + std::size_t{inStrip_} * rowBytes, band, std::size_t{take} * rowBytes);
+        unsigned char* to = strip + std::size_t{inStrip_} * rowBytes;
+        std::memcpy(to, band, std::size_t{take} * rowBytes);
+        if (invert_)
+            withSampleType(page.type, [&](auto zero) {
+                using T = decltype(zero);
+                if constexpr (std::is_integral_v<T> && std::is_unsigned_v<T>) {
+                    T* samples = reinterpret_cast<T*>(to);
+                    for (std::size_t i = 0; i < std::size_t{take} * rowBytes / sizeof(T); ++i)
+                        samples[i] = static_cast<T>(~samples[i]);
+                }
+            });
         band += std::size_t{take} * rowBytes;
         rows -= take;
         inStrip_ += take;

@@ -3,6 +3,7 @@
 #include "imagefile/codec_support.hpp"
 #include "imagefile/format_registry.hpp"
 #include "imagefile/exif_orientation.hpp"
+#include "imagefile/format_registry.hpp"
 #include "imagefile/input_bytes.hpp"
 #include "imagefile/whole_page_codec.hpp"
 #include "imagefile/xmp_orientation.hpp"
@@ -195,10 +196,10 @@ bool looksLikeWebp(std::span<const std::byte> head) noexcept {
            std::memcmp(head.data() + 8, "WEBP", 4) == 0;
 }
 
-std::unique_ptr<ImageReader> openWebpReader(const ImageInput& input, const ImageReadOptions& options) {
-    const std::string& name = input.name;
+std::unique_ptr<ImageReader> openWebpReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options) {
+    const std::string name = source->name();
     std::vector<std::byte> storage;
-    const std::span<const std::byte> bytes = inputBytes(input, options, storage);
+    const std::span<const std::byte> bytes = inputBytes(*source, storage);
     if (bytes.empty()) failCodec(name, "the file is empty");
     if (!looksLikeWebp(bytes)) failCodec(name, "not a WebP file" + contentHint(bytes));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -229,13 +230,19 @@ std::unique_ptr<ImageReader> openWebpReader(const ImageInput& input, const Image
     const std::uint32_t flags = WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS);
     if (flags & ICCP_FLAG) info.metadata.iccProfile = chunk(demux.get(), "ICCP");
     if (flags & EXIF_FLAG) info.metadata.exif = bareExif(chunk(demux.get(), "EXIF"));
-    if (!info.metadata.exif.empty()) {
-        info.metadata.orientation = exifOrientation(info.metadata.exif);
+    if (const std::optional<int> tag = exifOrientationTag(info.metadata.exif)) {
+        info.metadata.orientation = validOrientation(*tag);
     } else if (flags & XMP_FLAG) {
         if (const std::optional<int> orientation = xmpOrientation(chunk(demux.get(), "XMP ")))
             info.metadata.orientation = validOrientation(*orientation);
     }
+    // A file read whole is held by the reader; bytes in memory stay the
+    // caller's, as for every reader.
     return std::make_unique<WebpReader>(name, std::move(info), std::move(storage), bytes);
+}
+
+std::unique_ptr<ImageReader> openWebpReader(const ImageInput& input, const ImageReadOptions& options) {
+    return openWebpReader(ByteSource::open(input, options), options);
 }
 
 std::unique_ptr<ImageWriter> openWebpWriter(ByteOutput& output, const StreamInfo& out, std::string_view name,

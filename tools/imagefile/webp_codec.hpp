@@ -8,7 +8,8 @@
 // limit is checked from the header first. Animated files are refused.
 // Metadata: the ICC profile and the EXIF block (an "Exif\0\0" before it, as
 // some writers leave, is removed). The orientation is the EXIF's; a file
-// without EXIF takes its XMP packet's tiff:Orientation.
+// whose EXIF has no orientation tag takes its XMP packet's tiff:Orientation.
+// An invalid value (0, above 8) reads as 1.
 //
 // Writing stores 8-bit RGB or RGBA, lossy at ImageWriteOptions::jpegQuality
 // or lossless; gray is written as RGB and 16-bit samples are reduced to 8
@@ -20,6 +21,7 @@
 #ifndef AXISWARP_TOOLS_WEBP_CODEC_HPP
 #define AXISWARP_TOOLS_WEBP_CODEC_HPP
 
+#include "imagefile/byte_source.hpp"
 #include "imagefile/codec_options.hpp"
 #include "imagefile/image_stream.hpp"
 
@@ -32,6 +34,7 @@ namespace axiswarp::tools {
 
 bool looksLikeWebp(std::span<const std::byte> head) noexcept;
 
+std::unique_ptr<ImageReader> openWebpReader(std::unique_ptr<ByteSource> source, const ImageReadOptions& options);
 std::unique_ptr<ImageReader> openWebpReader(const ImageInput& input, const ImageReadOptions& options);
 
 enum class WebpCompression { lossy, lossless };

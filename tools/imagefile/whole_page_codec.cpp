@@ -83,7 +83,10 @@ void Rgb8Page::checkComplete() const {
 }
 
 std::vector<std::byte> exifToWrite(const ImageMetadata& metadata) {
-    if (exifOrientation(metadata.exif) == metadata.orientation) return metadata.exif;
+    // A tag that says otherwise, or an invalid value (0 reads as 1), is
+    // rewritten; a block without the tag is left alone when upright.
+    const std::optional<int> stored = exifOrientationTag(metadata.exif);
+    if (stored ? *stored == metadata.orientation : metadata.orientation == 1) return metadata.exif;
     return exifWithOrientation(metadata.exif, metadata.orientation);
 }
 

@@ -163,10 +163,9 @@ Image resizeInClass(const zuhost::Module& module, const Image& image, const Resi
 
 template <class T>
 Image resizeInDouble(const zuhost::Module& module, const Image& image, const ResizePlan& plan,
-                     bool linear, double fill, WorkerPool* pool) {
+                     bool alpha, bool linear, double fill, WorkerPool* pool) {
     const std::span<const T> samples = image.samples<T>();
     const std::uint64_t channels = image.channels;
-    const bool alpha = hasAlpha(image);
     const std::uint64_t alphaPlane = channels - 1;
     const std::uint64_t colourPlanes = alpha ? channels - 1 : channels;
 
@@ -305,12 +304,16 @@ double heldFill(double fill, SampleType type) {
 
 bool hasAlpha(const Image& image) noexcept { return image.channels == 2 || image.channels == 4; }
 
+bool hasAlpha(std::uint32_t channels, const ResampleOptions& options) noexcept {
+    return !options.noAlpha && (channels == 2 || channels == 4);
+}
+
 bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept {
     return usesDoublePath(image.sampleType(), image.channels, options);
 }
 
 bool usesDoublePath(SampleType type, std::uint32_t channels, const ResampleOptions& options) noexcept {
-    if (options.linear || channels == 2 || channels == 4) return true;
+    if (options.linear || hasAlpha(channels, options)) return true;
     // A double image's own class path already is the double path.
     return options.precise && type != SampleType::float64;
 }
@@ -328,7 +331,8 @@ Image resizeImage(const zuhost::Module& module, const Image& image, const Resize
     const double fill = plan.fill != 0.0 ? heldFill(plan.fill, type) : 0.0;
     if (!usesDoublePath(image, options)) return resizeInClass(module, image, plan, fill, pool);
     return withSampleType(type, [&](auto zero) {
-        return resizeInDouble<decltype(zero)>(module, image, plan, options.linear, fill, pool);
+        return resizeInDouble<decltype(zero)>(module, image, plan, hasAlpha(image.channels, options), options.linear,
+                                              fill, pool);
     });
 }
 

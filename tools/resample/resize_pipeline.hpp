@@ -74,6 +74,10 @@ struct ResampleOptions {
     FilterChoice filter;
     bool precise = false;  // double path for images without alpha too
     bool linear = false;   // resample in linear light (sRGB decoded), on the double path
+    // Every channel is colour, none alpha, whatever their count: set for
+    // CMYK pages (ImageMetadata::colour), whose fourth channel is black ink.
+    // By default 2 and 4 channels carry alpha last.
+    bool noAlpha = false;
 };
 
 struct ResizePass {
@@ -100,6 +104,8 @@ ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
 double heldFill(double fill, SampleType type);
 
 bool hasAlpha(const Image& image) noexcept;
+// Whether `channels` channels carry alpha last under these options.
+bool hasAlpha(std::uint32_t channels, const ResampleOptions& options) noexcept;
 // Whether resizeImage takes the double path for this image.
 bool usesDoublePath(const Image& image, const ResampleOptions& options) noexcept;
 // The same for an image of `channels` samples of `type`.

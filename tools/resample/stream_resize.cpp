@@ -171,7 +171,7 @@ StreamEngine::StreamEngine(const zuhost::Module& module, const PageShape& stored
                            std::uint32_t bandRows, const RowSource& read, const RowSink& write)
     : module_(module), read_(read), write_(write), plan_(std::move(plan)), width_(stored.width),
       height_(stored.height), channels_(stored.channels), bandRows_(bandRows) {
-    alpha_ = stored.channels == 2 || stored.channels == 4;
+    alpha_ = hasAlpha(stored.channels, options);
     linear_ = options.linear;
     doublePath_ = usesDoublePath(stored.type, stored.channels, options);
     classID_ = doublePath_ ? zuDoubleClass : classOf(stored.type);
