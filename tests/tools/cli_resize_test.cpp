@@ -263,6 +263,9 @@ TEST_F(CliResize, StreamedFilesAreTheBytesOfTheWholeImageResize) {
     stack.pages.push_back(sample(203, 157, 1, 16).clone());
     stack.pages.back().set(3, 5, 0, 777);
     stack.metadata.orientation = 3;
+    // Four channels of ink, none of them alpha.
+    ImageFile cmyk = single(sample(97, 61, 4, 8));
+    cmyk.metadata.colour = ColourModel::cmyk;
     struct Case {
         std::string in, out;
         ImageFile file;
@@ -282,6 +285,7 @@ TEST_F(CliResize, StreamedFilesAreTheBytesOfTheWholeImageResize) {
         {"stack.tif", "stack-out.tif", stack, {"--scale", "0.45", "--precise"}, {.filter = {}, .precise = true}, {}},
         {"gray.png", "gray-out.png", withOrientation(single(sample(67, 45, 1, 8)), 7),
          {"--scale", "2.5", "--linear", "--kernel", "lanczos3"}, {.filter = {}, .precise = false, .linear = true}, lanczos},
+        {"ink.tif", "ink-out.tif", cmyk, {"--scale", "0.4"}, {.filter = {}, .precise = false, .linear = false, .noAlpha = true}, {}},
         {"fill.png", "fill-out.jpg", withOrientation(single(sample(120, 131, 3, 8)), 2),
          {"--size", "90x40", "--border", "constant", "--fill", "200"}, {}, filled},
     };

@@ -307,6 +307,8 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         } catch (const tools::ToolError& error) {
             throw tools::ToolError(input + ": " + error.what());
         }
+        if (settings.resample.linear && tools::isCmyk(info.metadata.colour))
+            throw tools::ToolError(input + ": the image is CMYK, and --linear decodes the samples as sRGB");
         if (settings.resample.linear && !info.metadata.iccProfile.empty() &&
             !tools::isSrgbProfile(info.metadata.iccProfile)) {
             const std::optional<std::string> name = tools::iccDescription(info.metadata.iccProfile);
@@ -332,6 +334,9 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         const std::unique_ptr<tools::ImageWriter> writer =
             tools::openImageWriter(outFormat, bytes, out, output, write);
 
+        // CMYK's fourth channel is ink, not coverage: every channel is colour.
+        tools::ResampleOptions resample = settings.resample;
+        resample.noAlpha = tools::isCmyk(info.metadata.colour);
         const tools::PageShape shape{page.width, page.height, page.channels, page.type};
         const std::uint32_t bandRows = tools::streamBandRows(shape, info.bandRows);
         const std::uint64_t budget = settings.maxMemory != 0 ? settings.maxMemory : tools::availableMemoryBytes();
@@ -345,7 +350,7 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
             const std::string where = input + (info.pages > 1 ? " (page " + std::to_string(p + 1) + ")" : "");
             try {
                 tools::resizeStream(
-                    module, shape, orientation, plan, settings.resample, &pool, bandRows,
+                    module, shape, orientation, plan, resample, &pool, bandRows,
                     [&](unsigned char* band, std::uint32_t rows) {
                         reader->readRows(band, rows);
                         reporter.rowsRead(rows);
@@ -427,14 +432,14 @@ void runResize(const ResizeOptions& options) {
 void registerResizeCommand(CLI::App& app) {
     auto options = std::make_shared<ResizeOptions>();
     CLI::App* resize = app.add_subcommand(
-        "resize", "Resize PNG, JPEG and TIFF images: two module calls per page, files in parallel.");
-    resize->add_option("IN", options->inputs, "Input images (PNG, JPEG, TIFF)")
+        "resize", "Resize PNG, JPEG, TIFF, WebP, HEIF and AVIF images: two module passes per page, streamed in bands, files in parallel.");
+    resize->add_option("IN", options->inputs, "Input images (PNG, JPEG, TIFF, WebP, HEIF, AVIF)")
         ->type_name("FILE")
         ->required();
 
     CLI::Option* output = resize->add_option(
         "-o,--output", options->output,
-        "Output file for a single input; its extension (.png, .jpg, .jpeg, .tif, .tiff) chooses the format")
+        "Output file for a single input; its extension (.png, .jpg, .jpeg, .tif, .tiff, .webp, .heic, .heif, .avif) chooses the format")
         ->type_name("OUT");
     CLI::Option* outDir = resize->add_option(
         "--out-dir", options->outDir,
@@ -535,9 +540,12 @@ void registerResizeCommand(CLI::App& app) {
         "\n"
         "Formats (inputs are recognised by content, outputs by extension):\n"
         "  PNG   8 and 16 bits; gray, gray+alpha, RGB, RGBA (palette and low depths read as 8-bit)\n"
-        "  JPEG  8-bit gray and RGB; an output drops alpha and reduces 16 bits, with a warning\n"
+        "  JPEG  8-bit gray, RGB and CMYK; an output drops alpha and reduces 16 bits, with a warning;\n"
+        "        damaged but readable files decode with a warning (--strict refuses them)\n"
         "  TIFF  8/16/32-bit unsigned and signed integers, float32, float64; 1 to 4 channels;\n"
-        "        strips or tiles; none, LZW, Deflate; multi-page stacks, every page resized alike\n"
+        "        CMYK; bilevel, 2/4/12-bit and palette read as 8/16-bit; strips or tiles; none, LZW,\n"
+        "        Deflate, JPEG, CCITT fax; multi-page stacks, every page resized alike (overviews dropped)\n"
+        "  WebP, HEIF, AVIF  8-bit RGB and RGBA (an output whose encoder is missing is refused)\n"
         "Colour is resampled premultiplied by alpha, so fully transparent pixels never darken\n"
         "their neighbours. The EXIF or TIFF orientation is applied (the output is upright),\n"
         "and ICC profiles and EXIF are kept byte for byte, unless told otherwise.\n"
