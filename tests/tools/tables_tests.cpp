@@ -347,3 +347,45 @@ TEST(Tables, RefusesInvalidJobsWithAClearMessage) {
 }
 
 }  // namespace
+
+// Columns made on demand are the whole build's, in any split, for every
+// kernel and border, shrinking and enlarging, and with a fill sample.
+TEST(TableColumns, AnySplitGivesTheColumnsOfTheWholeBuild) {
+    using namespace axiswarp::tools;
+    struct Case {
+        std::uint64_t n, m;
+        double fill;
+    };
+    for (const Kernel kernel : {Kernel::nearest, Kernel::box, Kernel::cubic, Kernel::lanczos3}) {
+        for (const Border border : {Border::symmetric, Border::wrap, Border::constant}) {
+            for (const Case c : {Case{97, 13, 0.0}, Case{13, 41, 0.0}, Case{40, 7, 5.0}, Case{5, 5, 1.0}}) {
+                TableRequest request;
+                request.inLength = c.n;
+                request.outLength = c.m;
+                request.filter.kernel = kernel;
+                request.filter.border = border;
+                request.filter.fill = c.fill;
+                SCOPED_TRACE(std::string(kernelName(kernel)) + " " + std::string(borderName(border)) + " " +
+                             std::to_string(c.n) + "->" + std::to_string(c.m));
+                const Tables whole = buildTables(request);
+                const TableColumns columns(request);
+                ASSERT_EQ(columns.taps(), whole.taps);
+                ASSERT_EQ(columns.outLength(), whole.outLength);
+                EXPECT_EQ(columns.fillSample(), whole.fillSample);
+                for (const std::uint64_t group : {std::uint64_t{1}, std::uint64_t{3}, c.m}) {
+                    std::vector<double> weights(group * whole.taps), indices(group * whole.taps);
+                    for (std::uint64_t first = 0; first < c.m; first += group) {
+                        const std::uint64_t count = std::min(group, c.m - first);
+                        columns.fill(first, count, weights.data(), indices.data());
+                        for (std::uint64_t e = 0; e < count * whole.taps; ++e) {
+                            // Bit for bit: the same doubles, signed zeros included.
+                            EXPECT_EQ(std::signbit(weights[e]), std::signbit(whole.weights[first * whole.taps + e]));
+                            EXPECT_EQ(weights[e], whole.weights[first * whole.taps + e]);
+                            EXPECT_EQ(indices[e], whole.indices[first * whole.taps + e]);
+                        }
+                    }
+                }
+            }
+        }
+    }
+}

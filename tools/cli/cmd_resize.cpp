@@ -303,7 +303,12 @@ int resizeFile(const zuhost::Module& module, const FileJob& job, const Settings&
         tools::ResizePlan plan;
         try {
             const tools::ImageSize in{turned ? page.height : page.width, turned ? page.width : page.height};
-            plan = tools::planResize(in, tools::targetSize(in, settings.size), settings.resample.filter);
+            // Upright or mirrored left-right, the height pass goes along the
+            // stored rows unreversed, and its tables are made a group of
+            // output rows at a time: memory then does not grow with the
+            // height at all.
+            plan = tools::planResize(in, tools::targetSize(in, settings.size), settings.resample.filter,
+                                     /*heightOnDemand=*/orientation <= 2);
         } catch (const tools::ToolError& error) {
             throw tools::ToolError(input + ": " + error.what());
         }

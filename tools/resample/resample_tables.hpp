@@ -87,6 +87,8 @@
 #define AXISWARP_TOOLS_RESAMPLE_TABLES_HPP
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -131,12 +133,18 @@ struct TableRequest {
     FilterChoice filter;
 };
 
+class TableColumns;
+
 struct Tables {
     std::uint64_t taps = 0;       // K
     std::uint64_t outLength = 0;  // m
     std::vector<double> weights;  // K*m, column-major: entry j*K + t
     std::vector<double> indices;  // K*m, 1-based source positions
     bool fillSample = false;      // some index is n + 1: the fill sample the caller appends
+    // Set when the columns are made on demand (see TableColumns): weights
+    // and indices are then empty, and only a streamed resize, which asks
+    // for a group of columns at a time, can use the tables.
+    std::shared_ptr<const TableColumns> columns;
 
     double weight(std::uint64_t t, std::uint64_t j) const { return weights[j * taps + t]; }
     double index(std::uint64_t t, std::uint64_t j) const { return indices[j * taps + t]; }
@@ -148,6 +156,35 @@ double effectiveScale(const TableRequest& request);
 // Throws ToolError for n or m of 0 or above kMaxTableLength, a negative,
 // non-finite or too small scale.
 Tables buildTables(const TableRequest& request);
+
+// The same tables made a few columns at a time, for a caller that needs
+// only some output samples' columns at once (a streamed resize works
+// through the output rows in groups): memory for the columns asked for, not
+// for all m. Every column is made by the same code as buildTables, so the
+// entries are the same numbers. Making it costs one pass over every column
+// (K is the longest column), and each fill() makes its columns again.
+class TableColumns {
+public:
+    // Throws ToolError as buildTables does.
+    explicit TableColumns(const TableRequest& request);
+    ~TableColumns();
+    TableColumns(const TableColumns&) = delete;
+    TableColumns& operator=(const TableColumns&) = delete;
+
+    std::uint64_t taps() const noexcept { return taps_; }
+    std::uint64_t outLength() const noexcept;
+    bool fillSample() const noexcept { return fillSample_; }
+    // Columns first .. first + count - 1 (counted from 0), laid out as in
+    // Tables: K weights and K indices each. Safe from several threads.
+    void fill(std::uint64_t first, std::uint64_t count, double* weights, double* indices) const;
+
+private:
+    struct Maker;
+    std::unique_ptr<Maker> maker_;
+    mutable std::mutex mutex_;  // fill() reuses the maker's scratch space
+    std::uint64_t taps_ = 0;
+    bool fillSample_ = false;
+};
 
 }  // namespace axiswarp::tools
 

@@ -266,15 +266,25 @@ ImageSize targetSize(ImageSize in, const SizeRequest& request) {
     return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
 }
 
-ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter) {
-    auto tables = [&](std::uint32_t n, std::uint32_t m) {
+ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter, bool heightOnDemand) {
+    auto request = [&](std::uint32_t n, std::uint32_t m) {
         TableRequest request;
         request.inLength = n;
         request.outLength = m;
         request.filter = filter;
-        return buildTables(request);
+        return request;
     };
-    ResizePass rows{1, tables(in.height, out.height)};
+    auto tables = [&](std::uint32_t n, std::uint32_t m) { return buildTables(request(n, m)); };
+    auto onDemand = [&](std::uint32_t n, std::uint32_t m) {
+        auto columns = std::make_shared<const TableColumns>(request(n, m));
+        Tables made;
+        made.taps = columns->taps();
+        made.outLength = columns->outLength();
+        made.fillSample = columns->fillSample();
+        made.columns = std::move(columns);
+        return made;
+    };
+    ResizePass rows{1, heightOnDemand ? onDemand(in.height, out.height) : tables(in.height, out.height)};
     ResizePass cols{2, tables(in.width, out.width)};
     // Compare out.height / in.height with out.width / in.width exactly.
     const bool rowsFirst = std::uint64_t{out.height} * in.width <= std::uint64_t{out.width} * in.height;

@@ -92,7 +92,11 @@ struct ResizePlan {
     double fill = 0.0;                 // the constant border's fill, for tables that name a fill sample
 };
 
-ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter);
+// With `heightOnDemand`, the tables of the pass along the height are made
+// a group of output rows at a time (Tables::columns) instead of held whole:
+// for resizeStream, whose memory then does not grow with the output height.
+// resizeImage refuses such a plan.
+ResizePlan planResize(ImageSize in, ImageSize out, const FilterChoice& filter, bool heightOnDemand = false);
 
 // The fill of a constant border as samples of `type` hold it: an integer
 // type needs a whole number within its range (ToolError otherwise), float32

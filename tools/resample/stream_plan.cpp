@@ -36,6 +36,10 @@ StoredPlan storedPlan(const ResizePlan& upright, std::uint32_t storedWidth, std:
     const Tables& colTables = plan.swap ? heightTables : widthTables;
     plan.rowTables = &rowTables;
     plan.colTables = &colTables;
+    // Tables made on demand serve the rows pass as it is: the columns pass
+    // takes its tables whole, and a reversal reads them all.
+    if (colTables.columns || (plan.flipRows && rowTables.columns))
+        throw ToolError("tables made on demand serve only the unflipped height pass of an upright stream");
     if (plan.flipRows) {
         plan.reversedRows = std::make_unique<const Tables>(reversedTables(rowTables, storedHeight));
         plan.rowTables = plan.reversedRows.get();
@@ -66,11 +70,22 @@ Tables reversedTables(const Tables& tables, std::uint64_t inLength) {
     return out;
 }
 
-void rebasedIndices(const Tables& rowTables, std::uint64_t inRows, const WindowGroup& group, double* out) {
+const double* groupColumns(const Tables& rowTables, std::uint64_t first, std::uint64_t count, GroupColumns& made) {
     const std::uint64_t K = rowTables.taps;
+    if (!rowTables.columns) return rowTables.weights.data() + first * K;
+    made.weights.resize(count * K);
+    made.indices.resize(count * K);
+    rowTables.columns->fill(first, count, made.weights.data(), made.indices.data());
+    return made.weights.data();
+}
+
+const double* groupIndices(const Tables& rowTables, std::uint64_t first, const GroupColumns& made) {
+    return rowTables.columns ? made.indices.data() : rowTables.indices.data() + first * rowTables.taps;
+}
+
+void rebasedIndices(const double* in, std::uint64_t K, std::uint64_t inRows, const WindowGroup& group, double* out) {
     const double lo = static_cast<double>(group.lo);
     const double fillIndex = static_cast<double>(group.span() + 1);
-    const double* in = rowTables.indices.data() + group.first * K;
     // Whole numbers below 2^53: the subtraction is exact.
     for (std::uint64_t e = 0; e < group.count * K; ++e)
         out[e] = in[e] == static_cast<double>(inRows + 1) ? fillIndex : in[e] - lo;
@@ -82,16 +97,20 @@ WindowPlan windowPlan(const Tables& rowTables, std::uint64_t inRows, std::uint32
     const std::uint64_t m = rowTables.outLength;
     const std::uint64_t n = inRows;
     const std::uint64_t R = bandRows;
-    if (K == 0 || m == 0 || n == 0 || R == 0 || groupRows == 0 || rowTables.indices.size() != K * m)
+    if (K == 0 || m == 0 || n == 0 || R == 0 || groupRows == 0 ||
+        (!rowTables.columns && rowTables.indices.size() != K * m))
         throw ToolError("the row tables or the band height are empty");
     WindowPlan plan;
+    GroupColumns made;
     for (std::uint64_t first = 0; first < m; first += groupRows) {
         WindowGroup group;
         group.first = first;
         group.count = std::min(groupRows, m - first);
         group.lo = n;
-        for (std::uint64_t e = first * K; e < (first + group.count) * K; ++e) {
-            const double index = rowTables.indices[e];
+        groupColumns(rowTables, first, group.count, made);
+        const double* indices = groupIndices(rowTables, first, made);
+        for (std::uint64_t e = 0; e < group.count * K; ++e) {
+            const double index = indices[e];
             // Range-checked before it becomes an integer.
             if (!(index >= 1.0 && index <= static_cast<double>(n + (rowTables.fillSample ? 1 : 0))))
                 throw ToolError("a row index of the tables lies outside the image");

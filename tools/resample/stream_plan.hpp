@@ -76,11 +76,20 @@ struct WindowPlan {
     std::vector<std::uint64_t> doneBefore;
 };
 
-// The group's columns of the row tables (`inRows` long) with the indices
-// counted from the group's `lo` (1-based): the rows the group's call sees.
-// The fill sample becomes span() + 1, the row after them. `out` holds
-// K * group.count entries.
-void rebasedIndices(const Tables& rowTables, std::uint64_t inRows, const WindowGroup& group, double* out);
+// Columns first .. first + count - 1 of the row tables: a view of tables
+// held whole, or made into `made` for tables made on demand. groupColumns
+// returns the weights, groupIndices (after it) the indices, K per column.
+struct GroupColumns {
+    std::vector<double> weights;
+    std::vector<double> indices;
+};
+const double* groupColumns(const Tables& rowTables, std::uint64_t first, std::uint64_t count, GroupColumns& made);
+const double* groupIndices(const Tables& rowTables, std::uint64_t first, const GroupColumns& made);
+
+// A group's K * group.count indices `in` (into rows `inRows` long) counted
+// from the group's `lo` (1-based): the rows the group's call sees. The fill
+// sample becomes span() + 1, the row after them.
+void rebasedIndices(const double* in, std::uint64_t K, std::uint64_t inRows, const WindowGroup& group, double* out);
 
 // `bandsAhead` more bands than the least that lets the stream progress fit
 // in the ring, so that reading can run ahead of the passes.

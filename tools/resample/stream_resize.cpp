@@ -98,6 +98,7 @@ private:
         Buffer out;      // the finished rows
         Buffer gathered; // the group's rows and the fill row, for tables with a fill sample
         std::vector<double> indices;  // the group's index table, counted from its first row
+        GroupColumns tables;          // the group's columns of tables made on demand
     };
 
     void participate();
@@ -430,12 +431,13 @@ void StreamEngine::runGroup(std::uint64_t g, GroupSlot& slot) {
     unsigned char* target = plan_.rowsFirst || doublePath_ ? slot.window.data() : slot.out.data();
     {
         const zuhost::ArrayPtr in = zuhost::borrowArray(classID_, hostExtents(rowSamples, viewRows, 1), view);
-        const TableArrays weights = tableArrays(*plan_.rowTables, group.first, group.count, true);
-        rebasedIndices(*plan_.rowTables, height_, group, slot.indices.data());
+        const Tables& rows = *plan_.rowTables;
+        const double* groupWeights = groupColumns(rows, group.first, group.count, slot.tables);
+        rebasedIndices(groupIndices(rows, group.first, slot.tables), K, height_, group, slot.indices.data());
+        const zuhost::ArrayPtr weights = zuhost::borrowArray(zuDoubleClass, hostExtents(K, group.count, 1), groupWeights);
         const zuhost::ArrayPtr indices =
             zuhost::borrowArray(zuDoubleClass, hostExtents(K, group.count, 1), slot.indices.data());
-        callInPlace(module_, *in, *weights.weights, *indices, *dimTwo_, hostExtents(rowSamples, group.count, 1),
-                    target);
+        callInPlace(module_, *in, *weights, *indices, *dimTwo_, hostExtents(rowSamples, group.count, 1), target);
     }
     {
         // The ring's rows are no longer needed by this group.
