@@ -15,6 +15,8 @@ import zlib
 import numpy as np
 from PIL import Image, PngImagePlugin
 
+# In a cross build the target's programs start through its emulator.
+LAUNCHER = os.environ.get("AXISWARP_TOOL_LAUNCHER", "").split()
 TOOL, COPY = sys.argv[1], sys.argv[2]
 failures = []
 
@@ -40,7 +42,7 @@ def exif_block(orientation):
 def decode(path, strict=False):
     """(samples as H x W x C, orientation, icc, exif, stderr) or (None, stderr)."""
     raw = path + ".raw"
-    run = subprocess.run([TOOL, "decode"] + (["--strict"] if strict else []) + [path, raw],
+    run = subprocess.run([*LAUNCHER, TOOL, "decode"] + (["--strict"] if strict else []) + [path, raw],
                          capture_output=True, text=True)
     if run.returncode != 0:
         return None, run.stderr
@@ -111,7 +113,7 @@ def orientation_cases(folder):
     decoded, error = decode(source)
     check(decoded is not None and decoded[1] == 1, f"JPEG orientation 0: read as {decoded and decoded[1]} {error}")
     copied = os.path.join(folder, "zero-copy.jpg")
-    run = subprocess.run([COPY, source, copied], capture_output=True, text=True)
+    run = subprocess.run([*LAUNCHER, COPY, source, copied], capture_output=True, text=True)
     check(run.returncode == 0, f"JPEG orientation 0: copy failed: {run.stderr}")
     if run.returncode == 0:
         with Image.open(copied) as pil:
@@ -284,7 +286,7 @@ def tiff_cases(folder):
     rgb = np.stack([30 + 190 * x // w, 40 + 170 * y // h, 100 + 2 * (x + y)], -1).astype(np.uint8)
     Image.fromarray(rgb).save(smooth)
     out = os.path.join(folder, "out-jpeg.tif")
-    run = subprocess.run([COPY, smooth, out, "jpeg"], capture_output=True, text=True)
+    run = subprocess.run([*LAUNCHER, COPY, smooth, out, "jpeg"], capture_output=True, text=True)
     check(run.returncode == 0, f"TIFF written as JPEG: {run.stderr}")
     if run.returncode == 0:
         with Image.open(out) as pil:
@@ -311,14 +313,14 @@ def cmyk_cases(folder):
     for name, source, target, expected, tolerance in [("JPEG to TIFF", jpg, "copy.tif", from_jpeg, 0),
                                                       ("TIFF to JPEG", tif, "copy.jpg", cmyk, 16)]:
         out = os.path.join(folder, target)
-        run = subprocess.run([COPY, source, out], capture_output=True, text=True)
+        run = subprocess.run([*LAUNCHER, COPY, source, out], capture_output=True, text=True)
         check(run.returncode == 0, f"CMYK {name}: {run.stderr}")
         if run.returncode == 0:
             with Image.open(out) as pil:
                 worst = np.abs(np.asarray(pil).astype(int) - expected.astype(int)).max()
                 check(pil.mode == "CMYK" and worst <= tolerance, f"CMYK {name}: {pil.mode}, off by {worst}")
     out = os.path.join(folder, "cmyk.png")
-    run = subprocess.run([COPY, tif, out], capture_output=True, text=True)
+    run = subprocess.run([*LAUNCHER, COPY, tif, out], capture_output=True, text=True)
     check(run.returncode == 1 and "CMYK without a CMYK colour profile" in run.stderr and not os.path.exists(out),
           f"CMYK to PNG without a profile: {run.returncode} {run.stderr!r}")
 

@@ -3,7 +3,7 @@
 // for tests that compare with an independent implementation.
 //   stream_codec_tool decode [--strict] IN RAW
 //        prints "W H C orientation icc_bytes exif_bytes bits pages", writes
-//        the samples of every page to RAW (machine order), the ICC profile
+//        the samples of every page to RAW (little-endian), the ICC profile
 //        to RAW.icc and the EXIF block to RAW.exif; warnings go to stderr
 //   stream_codec_tool encode RAW W H C OUT   lossless WebP of the 8-bit samples in RAW
 // A refusal prints its message on stderr and exits 1.
@@ -14,6 +14,9 @@
 #endif
 #include "runtime/tool_error.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -63,6 +66,13 @@ int main(int argc, char** argv) {
             for (std::uint32_t p = 0; p < info.pages; ++p) {
                 if (p > 0) reader->nextPage();
                 reader->readRows(samples.data(), info.page.height);
+                // Little-endian on every machine, as the scripts read it.
+                if (std::endian::native == std::endian::big && info.page.sampleBytes() > 1) {
+                    const std::size_t size = info.page.sampleBytes();
+                    for (std::size_t i = 0; i < samples.size(); i += size)
+                        std::reverse(samples.begin() + static_cast<std::ptrdiff_t>(i),
+                                     samples.begin() + static_cast<std::ptrdiff_t>(i + size));
+                }
                 out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size()));
             }
             save(raw + ".icc", info.metadata.iccProfile.data(), info.metadata.iccProfile.size());
