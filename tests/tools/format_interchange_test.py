@@ -6,7 +6,6 @@ EXIF, damaged but readable JPEGs, and the TIFF kinds read by conversion.
 Usage: format_interchange_test.py STREAM_CODEC_TOOL IMAGE_COPY_TOOL
 """
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -15,28 +14,11 @@ import zlib
 import numpy as np
 from PIL import Image, PngImagePlugin
 
+from interchange_support import check, exif_block, failures, picture
+
 # In a cross build the target's programs start through its emulator.
 LAUNCHER = os.environ.get("AXISWARP_TOOL_LAUNCHER", "").split()
 TOOL, COPY = sys.argv[1], sys.argv[2]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
-
-
-def picture(mode, width=37, height=23):
-    y, x = np.mgrid[0:height, 0:width]
-    channels = [30 + 190 * x // width, 40 + 170 * y // height, (x * 7 + y * 13) % 256, 255 - 100 * x // width]
-    return Image.fromarray(np.stack(channels[: len(mode)], axis=-1).astype(np.uint8).squeeze(), mode)
-
-
-def exif_block(orientation):
-    exif = Image.Exif()
-    exif[0x0112] = orientation
-    return exif.tobytes()  # starts with "Exif\0\0"
 
 
 def decode(path, strict=False):

@@ -5,7 +5,6 @@ and an animated file refused in one line naming it.
 
 Usage: webp_interchange_test.py STREAM_CODEC_TOOL
 """
-import io
 import os
 import subprocess
 import sys
@@ -14,27 +13,9 @@ import tempfile
 import numpy as np
 from PIL import Image
 
+from interchange_support import check, exif_block, failures, picture
+
 TOOL = sys.argv[1]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
-
-
-def picture(mode, width=37, height=23):
-    y, x = np.mgrid[0:height, 0:width]
-    channels = [30 + 190 * x // width, 40 + 170 * y // height, (x * 7 + y * 13) % 256, 255 - 100 * x // width]
-    array = np.stack(channels[: len(mode)], axis=-1).astype(np.uint8)
-    return Image.fromarray(array, mode)
-
-
-def exif_with_orientation(orientation):
-    exif = Image.Exif()
-    exif[0x0112] = orientation
-    return exif.tobytes()
 
 
 def decode(path, folder):
@@ -54,7 +35,7 @@ with tempfile.TemporaryDirectory() as folder:
         ("lossy RGBA", picture("RGBA"), dict(quality=80)),
         ("lossless RGB", picture("RGB"), dict(lossless=True)),
         ("lossless RGBA", picture("RGBA"), dict(lossless=True, exact=True)),
-        ("ICC and EXIF", picture("RGB"), dict(quality=90, icc_profile=icc, exif=exif_with_orientation(6))),
+        ("ICC and EXIF", picture("RGB"), dict(quality=90, icc_profile=icc, exif=exif_block(6))),
     ]
     for name, image, options in cases:
         path = os.path.join(folder, name.replace(" ", "_") + ".webp")
